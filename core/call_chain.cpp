@@ -1,0 +1,57 @@
+#include "call_chain.hpp"
+
+#include <link.h>
+
+namespace outline {
+
+namespace {
+
+std::uintptr_t load_bias = 0;
+void** main_frame = nullptr;
+
+int take_first_object(dl_phdr_info* info, std::size_t, void* bias) {
+  *static_cast<std::uintptr_t*>(bias) = info->dlpi_addr;
+  return 1;  // the first object is the executable
+}
+
+}  // namespace
+
+void measure_load_bias() noexcept {
+  dl_iterate_phdr(take_first_object, &load_bias);
+}
+
+std::uint32_t code_location(std::uintptr_t address) noexcept {
+  return static_cast<std::uint32_t>(address - load_bias);
+}
+
+std::uintptr_t call_site(std::uintptr_t return_address) noexcept {
+  // A direct call is the opcode E8 and a 32-bit displacement; for anything
+  // else, one byte back still lies inside the call.
+  constexpr unsigned char kCallOpcode = 0xE8;
+  constexpr std::uintptr_t kCallLength = 5;
+  const auto* call = reinterpret_cast<const unsigned char*>(return_address - kCallLength);
+  return *call == kCallOpcode ? return_address - kCallLength : return_address - 1;
+}
+
+void record_main_frame(void* frame) noexcept {
+  main_frame = static_cast<void**>(frame);
+}
+
+std::size_t walk_call_chain(void* frame, void* floor, std::uintptr_t* chain,
+                            std::size_t limit) noexcept {
+  // Each frame holds the caller's frame pointer, then the return address.
+  auto fp = static_cast<void**>(frame);
+  auto low = static_cast<void**>(floor);
+  std::size_t count = 0;
+  while (count < limit && main_frame != nullptr) {
+    if (fp < low || fp > main_frame || reinterpret_cast<std::uintptr_t>(fp) % alignof(void*) != 0)
+      break;
+    chain[count++] = reinterpret_cast<std::uintptr_t>(fp[1]);
+    if (fp == main_frame) break;
+    low = fp + 2;
+    fp = static_cast<void**>(fp[0]);
+  }
+  return count;
+}
+
+}  // namespace outline

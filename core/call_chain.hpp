@@ -1,0 +1,28 @@
+// Code locations as a report shows them: addresses relative to where the
+// executable was loaded, and the chain of return addresses up to main.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace outline {
+
+// Measures where the executable was loaded. Runs once before main.
+void measure_load_bias() noexcept;
+
+// `address` as the executable's link-time address, cut to 32 bits.
+std::uint32_t code_location(std::uintptr_t address) noexcept;
+
+// The address of the call instruction that returns to `return_address`.
+std::uintptr_t call_site(std::uintptr_t return_address) noexcept;
+
+// Marks the frame of the main routine, where every chain ends.
+void record_main_frame(void* frame) noexcept;
+
+// Stores at most `limit` return addresses into `chain`, innermost first, by
+// following frame pointers from `frame` up to main's frame. Reads nothing below
+// `floor` or above main's frame. Returns how many it stored.
+std::size_t walk_call_chain(void* frame, void* floor, std::uintptr_t* chain,
+                            std::size_t limit) noexcept;
+
+}  // namespace outline

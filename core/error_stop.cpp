@@ -1,0 +1,106 @@
+#include "error_stop.hpp"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+
+#include "call_chain.hpp"
+#include "error_numbers.hpp"
+#include "output_stream.hpp"
+
+namespace outline {
+
+std::uint16_t pending_error = 0;
+
+void record_error(std::uint16_t number) noexcept {
+  if (pending_error == 0) pending_error = number;
+}
+
+void record_errno(int err) noexcept {
+  record_error(error_number_for_errno(err));
+}
+
+std::uint16_t take_pending_error() noexcept {
+  std::uint16_t number = pending_error;
+  pending_error = 0;
+  return number;
+}
+
+namespace {
+
+constexpr std::size_t kChainLimit = 257;
+constexpr std::size_t kTerminalChainLimit = 9;
+
+volatile sig_atomic_t stopping = 0;
+
+void append_decimal(unsigned number) noexcept {
+  char digits[10];
+  std::size_t n = 0;
+  do digits[sizeof digits - ++n] = static_cast<char>('0' + number % 10);
+  while ((number /= 10) != 0);
+  err.append(digits + sizeof digits - n, n);
+}
+
+void append_location(std::uintptr_t address) noexcept {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::uint32_t location = code_location(address);
+  char text[9] = {'$'};
+  for (int i = 8; i >= 1; --i, location >>= 4) text[i] = kHex[location & 0xF];
+  err.append(text, sizeof text);
+}
+
+void write_report(unsigned number, std::uintptr_t location, void* frame, void* floor) noexcept {
+  std::uintptr_t chain[kChainLimit];
+  std::size_t limit = is_terminal(2) ? kTerminalChainLimit : kChainLimit;
+  std::size_t count = walk_call_chain(frame, floor, chain, limit);
+  err.append("Runtime error ", 14);
+  append_decimal(number);
+  err.append(" at ", 4);
+  append_location(location);
+  err.append_byte('\n');
+  err.append("  ", 2);
+  append_location(location);
+  err.append_byte('\n');
+  for (std::size_t i = 0; i < count; ++i) {
+    err.append("  ", 2);
+    append_location(chain[i]);
+    err.append_byte('\n');
+  }
+  err.append_byte('\n');
+  err.end_statement();
+}
+
+}  // namespace
+
+void runtime_error_stop(unsigned number, std::uintptr_t location, void* frame,
+                        void* floor) noexcept {
+  int status = number > 255 ? 255 : static_cast<int>(number);
+  if (stopping) _exit(status);  // a fault while stopping: no second report
+  stopping = 1;
+  pending_error = 0;
+  write_report(number, location, frame, floor);
+  out.write_out();  // a block lost here leaves the report's number as it is
+  pending_error = 0;
+  err.write_out();
+  _exit(status);
+}
+
+void io_check_failed() noexcept {
+  auto fp = static_cast<void**>(__builtin_frame_address(0));
+  unsigned number = take_pending_error();
+  runtime_error_stop(number, call_site(reinterpret_cast<std::uintptr_t>(fp[1])), fp[0], fp + 2);
+}
+
+void normal_end() noexcept {
+  // The last block is checked like every other: losing it is error 101.
+  if (!out.write_out()) {
+    auto fp = static_cast<void**>(__builtin_frame_address(0));
+    runtime_error_stop(kWriteFailed, call_site(reinterpret_cast<std::uintptr_t>(fp[1])), fp[0],
+                       fp + 2);
+  }
+  err.write_out();
+  std::exit(0);
+}
+
+}  // namespace outline

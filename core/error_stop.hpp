@@ -1,0 +1,40 @@
+// The pending error number, the I/O check and the run-time error stop.
+#pragma once
+
+#include <cstdint>
+
+namespace outline {
+
+// Error number recorded by a failed input or output operation; 0 for none.
+// While it is non-zero every input and output operation does nothing.
+extern std::uint16_t pending_error;
+
+// Records `number` unless an error is already pending.
+void record_error(std::uint16_t number) noexcept;
+
+// Records the error number that a failed open, read or close maps `err` to.
+void record_errno(int err) noexcept;
+
+// Returns the pending error number and sets it back to 0.
+std::uint16_t take_pending_error() noexcept;
+
+// Stops the run with the pending error, located at the call in the caller.
+// Never returns; not declared so, which keeps that location inside the caller.
+[[gnu::noinline, gnu::cold]] void io_check_failed() noexcept;
+
+// The I/O check, inlined so that a report names the line of the operation checked.
+[[gnu::always_inline]] inline void io_check() noexcept {
+  if (pending_error != 0) [[unlikely]]
+    io_check_failed();
+}
+
+// Ends the run: the exit sequence with status 0, or 101 if the last block of
+// standard output cannot be written. Never returns (see io_check_failed).
+[[gnu::noinline]] void normal_end() noexcept;
+
+// Ends the run with a run-time error report of `number` at `location`; the call
+// chain starts at the frame `frame`, no lower than `stack_floor`. Async-signal-safe.
+[[noreturn]] void runtime_error_stop(unsigned number, std::uintptr_t location, void* frame,
+                                     void* stack_floor) noexcept;
+
+}  // namespace outline

@@ -1,0 +1,90 @@
+#include "output_stream.hpp"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "error_numbers.hpp"
+
+namespace outline {
+
+bool is_terminal(int fd) noexcept {
+  termios settings;
+  return ioctl(fd, TCGETS, &settings) == 0;
+}
+
+OutputStream::OutputStream(int fd) noexcept : fd_(fd), flush_per_statement_(is_terminal(fd)) {}
+
+namespace {
+
+// One write(2) of the whole block, retried on EINTR and, once the descriptor
+// is writable, on EAGAIN. True only if every byte was taken.
+bool write_block(int fd, const char* data, std::size_t size) noexcept {
+  for (;;) {
+    ssize_t n = ::write(fd, data, size);
+    if (n >= 0) return static_cast<std::size_t>(n) == size;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return false;
+    pollfd ready{fd, POLLOUT, 0};
+    ::poll(&ready, 1, -1);
+  }
+}
+
+}  // namespace
+
+bool OutputStream::write_out() noexcept {
+  if (pending_ == 0) return !broken_;
+  std::size_t size = pending_;
+  pending_ = 0;
+  if (broken_) return false;
+  broken_ = !write_block(fd_, buffer_, size);
+  return !broken_;
+}
+
+void OutputStream::append_long(const char* data, std::size_t size) noexcept {
+  // Fill the buffer up and write it out, as often as more bytes remain than fit.
+  std::size_t free = kBlock - pending_;
+  if (pending_ != 0) {
+    std::memcpy(buffer_ + pending_, data, free);
+    pending_ = kBlock;
+    data += free;
+    size -= free;
+    if (!write_out()) return record_error(kWriteFailed);
+  }
+  // With the buffer empty, whole blocks go straight from the caller's bytes;
+  // the last block stays buffered, like any other block that is exactly full.
+  while (size > kBlock) {
+    if (broken_ || !write_block(fd_, data, kBlock)) {
+      broken_ = true;
+      return record_error(kWriteFailed);
+    }
+    data += kBlock;
+    size -= kBlock;
+  }
+  std::memcpy(buffer_, data, size);
+  pending_ = size;
+}
+
+void OutputStream::append_tabs(unsigned long long count) noexcept {
+  if (flush_per_statement_) {
+    for (; count > 0 && pending_error == 0; --count) {
+      append_byte('\t');
+      end_statement();
+    }
+    return;
+  }
+  // Off a terminal a statement's end writes nothing, so the TABs go in as runs.
+  while (count > 0 && pending_error == 0) {
+    if (pending_ == kBlock && !write_out()) return record_error(kWriteFailed);
+    std::size_t run = kBlock - pending_;
+    if (run > count) run = count;
+    std::memset(buffer_ + pending_, '\t', run);
+    pending_ += run;
+    count -= run;
+  }
+}
+
+}  // namespace outline

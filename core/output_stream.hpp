@@ -1,0 +1,93 @@
+// A buffered output stream on a fixed descriptor: 256-byte blocks to a file or
+// pipe, and every write statement written out at its end on a terminal.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+#include "error_numbers.hpp"
+#include "error_stop.hpp"
+
+namespace outline {
+
+class OutputStream {
+ public:
+  static constexpr std::size_t kBlock = 256;
+
+  // Makes the terminal test on `fd`.
+  explicit OutputStream(int fd) noexcept;
+  OutputStream(const OutputStream&) = delete;
+  OutputStream& operator=(const OutputStream&) = delete;
+
+  // Checked operations, for the conversions: each ends with the I/O check.
+  [[gnu::always_inline]] inline void write(std::string_view text) noexcept {
+    append(text.data(), text.size());
+    io_check();
+  }
+  [[gnu::always_inline]] inline void write(const char* data, std::size_t size) noexcept {
+    append(data, size);
+    io_check();
+  }
+  // Ends the current write statement with the line end.
+  [[gnu::always_inline]] inline void end_line() noexcept {
+    append_byte('\n');
+    io_check();
+    end_statement();
+    io_check();
+  }
+  // One whole line as one write statement.
+  [[gnu::always_inline]] inline void write_line(std::string_view text) noexcept {
+    write(text);
+    end_line();
+  }
+  // `count` TABs, each a write statement of its own.
+  [[gnu::always_inline]] inline void write_tabs(unsigned long long count) noexcept {
+    append_tabs(count);
+    io_check();
+  }
+
+  // Unchecked operations; a failed write-out records error 101.
+  void append(const char* data, std::size_t size) noexcept {
+    if (pending_error != 0) return;
+    if (size <= kBlock - pending_) [[likely]] {
+      std::memcpy(buffer_ + pending_, data, size);
+      pending_ += size;
+      return;
+    }
+    append_long(data, size);
+  }
+  void append_byte(char byte) noexcept {
+    if (pending_error != 0) return;
+    if (pending_ == kBlock && !write_out()) return record_error(kWriteFailed);
+    buffer_[pending_++] = byte;
+  }
+  void append_tabs(unsigned long long count) noexcept;
+  void end_statement() noexcept {
+    if (flush_per_statement_ && pending_error == 0 && !write_out()) record_error(kWriteFailed);
+  }
+
+  // Hands the pending bytes to write(2). Returns false, recording nothing, when
+  // they are lost; after that no block is ever written again.
+  bool write_out() noexcept;
+
+  bool flushes_per_statement() const noexcept { return flush_per_statement_; }
+
+ private:
+  void append_long(const char* data, std::size_t size) noexcept;
+
+  int fd_;
+  bool flush_per_statement_;
+  bool broken_ = false;
+  std::size_t pending_ = 0;
+  char buffer_[kBlock];
+};
+
+// Standard output and the error stream, set up before main runs.
+extern OutputStream out;
+extern OutputStream err;
+
+// True when `fd` is a terminal (the ioctl TCGETS succeeds).
+bool is_terminal(int fd) noexcept;
+
+}  // namespace outline

@@ -1,0 +1,17 @@
+// Start-up before main: the two output streams, then the fault handlers.
+#include "call_chain.hpp"
+#include "fault_signals.hpp"
+#include "output_stream.hpp"
+
+namespace outline {
+
+OutputStream out{1};
+OutputStream err{2};
+
+namespace {
+
+const bool started = (measure_load_bias(), install_fault_handlers(), true);
+
+}  // namespace
+
+}  // namespace outline

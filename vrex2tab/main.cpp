@@ -1,0 +1,48 @@
+// vrex2tab: converts a vrex outline file into a tab-indented outline.
+#include <cstdint>
+#include <cstring>
+
+#include "command_frame.hpp"
+#include "outline_format.hpp"
+
+using namespace outline;
+
+namespace {
+
+// The record kind in bytes 1 to 4; byte 5 is never examined.
+bool is_record(const Line& line, std::string_view keyword) {
+  return std::memcmp(line.data(), keyword.data(), kKeywordLength) == 0;
+}
+
+std::string_view record_text(const Line& line) {
+  return line.size() > kTextOffset ? line.view().substr(kTextOffset) : std::string_view{};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  LineReader input;
+  open_input(argc, argv, "Usage: vrex2tab <vrex file>", input);
+
+  // The open nodes: 0 at the top level, where the document root is opened;
+  // each node below the root adds one level of depth to the items inside it.
+  Line line;
+  std::uint64_t open_nodes = 0;
+  while (!input.at_end()) {
+    input.read_line(line);
+    if (line.size() < kMinRecordLength) continue;
+    if (open_nodes == 0) {
+      if (is_record(line, kStop)) break;
+      if (is_record(line, kNode)) open_nodes = 1;  // a root: its text is never written
+    } else if (is_record(line, kDone)) {
+      --open_nodes;
+    } else if (is_record(line, kNode)) {
+      out.write_tabs(open_nodes - 1);
+      out.write(record_text(line));
+      out.end_line();
+      ++open_nodes;
+    }
+  }
+  input.close();
+  normal_end();
+}
