@@ -15,7 +15,7 @@ namespace outline {
 // the run. Otherwise returns that argument with `input` open on it. Inlined, so
 // that it marks main's frame and its checks count as main's.
 [[gnu::always_inline]] inline const char* open_input(int argc, char** argv, std::string_view usage,
-                                                     LineReader& input) noexcept {
+                                                     LineReader& input) {
   record_main_frame(__builtin_frame_address(0));
   if (argc < 2) {
     out.write_line(usage);

@@ -3,11 +3,11 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdlib>
 
 #include "call_chain.hpp"
 #include "error_numbers.hpp"
 #include "output_stream.hpp"
+#include "process_end.hpp"
 
 namespace outline {
 
@@ -73,26 +73,26 @@ void write_report(unsigned number, std::uintptr_t location, void* frame, void* f
 
 }  // namespace
 
-void runtime_error_stop(unsigned number, std::uintptr_t location, void* frame,
-                        void* floor) noexcept {
+void runtime_error_stop(unsigned number, std::uintptr_t location, void* frame, void* floor) {
   int status = number > 255 ? 255 : static_cast<int>(number);
-  if (stopping) _exit(status);  // a fault while stopping: no second report
+  if (stopping) _exit(status);  // a fault while reporting: no second report
   stopping = 1;
   pending_error = 0;
   write_report(number, location, frame, floor);
   out.write_out();  // a block lost here leaves the report's number as it is
   pending_error = 0;
   err.write_out();
-  _exit(status);
+  stopping = 0;
+  end_process(status);
 }
 
-void io_check_failed() noexcept {
+void io_check_failed() {
   auto fp = static_cast<void**>(__builtin_frame_address(0));
   unsigned number = take_pending_error();
   runtime_error_stop(number, call_site(reinterpret_cast<std::uintptr_t>(fp[1])), fp[0], fp + 2);
 }
 
-void normal_end() noexcept {
+void normal_end() {
   // The last block is checked like every other: losing it is error 101.
   if (!out.write_out()) {
     auto fp = static_cast<void**>(__builtin_frame_address(0));
@@ -100,7 +100,7 @@ void normal_end() noexcept {
                        fp + 2);
   }
   err.write_out();
-  std::exit(0);
+  end_process(0);
 }
 
 }  // namespace outline

@@ -20,21 +20,21 @@ std::uint16_t take_pending_error() noexcept;
 
 // Stops the run with the pending error, located at the call in the caller.
 // Never returns; not declared so, which keeps that location inside the caller.
-[[gnu::noinline, gnu::cold]] void io_check_failed() noexcept;
+[[gnu::noinline, gnu::cold]] void io_check_failed();
 
 // The I/O check, inlined so that a report names the line of the operation checked.
-[[gnu::always_inline]] inline void io_check() noexcept {
+[[gnu::always_inline]] inline void io_check() {
   if (pending_error != 0) [[unlikely]]
     io_check_failed();
 }
 
 // Ends the run: the exit sequence with status 0, or 101 if the last block of
 // standard output cannot be written. Never returns (see io_check_failed).
-[[gnu::noinline]] void normal_end() noexcept;
+[[gnu::noinline]] void normal_end();
 
 // Ends the run with a run-time error report of `number` at `location`; the call
-// chain starts at the frame `frame`, no lower than `stack_floor`. Async-signal-safe.
+// chain starts at the frame `frame`, no lower than `stack_floor`.
 [[noreturn]] void runtime_error_stop(unsigned number, std::uintptr_t location, void* frame,
-                                     void* stack_floor) noexcept;
+                                     void* stack_floor);
 
 }  // namespace outline

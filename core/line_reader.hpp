@@ -23,18 +23,18 @@ class LineReader {
 
   // Checked operations, for the conversions: each ends with the I/O check.
   // At end when no byte is left; end of file is not remembered.
-  [[gnu::always_inline]] inline bool at_end() noexcept {
+  [[gnu::always_inline]] inline bool at_end() {
     bool at_end = pending_error != 0 || (position_ == end_ && !fill());
     io_check();
     return at_end;
   }
   // The next line, without its terminator, which is consumed.
-  [[gnu::always_inline]] inline void read_line(Line& line) noexcept {
+  [[gnu::always_inline]] inline void read_line(Line& line) {
     read_line_unchecked(line);
     io_check();
   }
   // Closes the input unless it is descriptor 0, 1 or 2.
-  [[gnu::always_inline]] inline void close() noexcept {
+  [[gnu::always_inline]] inline void close() {
     close_unchecked();
     io_check();
   }

@@ -21,28 +21,28 @@ class OutputStream {
   OutputStream& operator=(const OutputStream&) = delete;
 
   // Checked operations, for the conversions: each ends with the I/O check.
-  [[gnu::always_inline]] inline void write(std::string_view text) noexcept {
+  [[gnu::always_inline]] inline void write(std::string_view text) {
     append(text.data(), text.size());
     io_check();
   }
-  [[gnu::always_inline]] inline void write(const char* data, std::size_t size) noexcept {
+  [[gnu::always_inline]] inline void write(const char* data, std::size_t size) {
     append(data, size);
     io_check();
   }
   // Ends the current write statement with the line end.
-  [[gnu::always_inline]] inline void end_line() noexcept {
+  [[gnu::always_inline]] inline void end_line() {
     append_byte('\n');
     io_check();
     end_statement();
     io_check();
   }
   // One whole line as one write statement.
-  [[gnu::always_inline]] inline void write_line(std::string_view text) noexcept {
+  [[gnu::always_inline]] inline void write_line(std::string_view text) {
     write(text);
     end_line();
   }
   // `count` TABs, each a write statement of its own.
-  [[gnu::always_inline]] inline void write_tabs(unsigned long long count) noexcept {
+  [[gnu::always_inline]] inline void write_tabs(unsigned long long count) {
     append_tabs(count);
     io_check();
   }

@@ -1,0 +1,141 @@
+#include "process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace outline_test {
+
+namespace {
+
+void check(bool ok, const char* what) {
+  if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+Result run(const Run& spec) {
+  int in[2], out[2], err[2];
+  check(pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0,
+        "pipe");
+  pid_t pid = fork();
+  check(pid >= 0, "fork");
+  if (pid == 0) {
+    dup2(in[0], 0);
+    if (spec.stdout_path.empty()) {
+      dup2(out[1], 1);
+    } else {
+      int fd = open(spec.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd < 0) _exit(127);
+      dup2(fd, 1);
+    }
+    dup2(err[1], 2);
+    signal(SIGPIPE, spec.ignore_sigpipe ? SIG_IGN : SIG_DFL);
+    std::vector<char*> argv;
+    for (const auto& arg : spec.argv) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+
+  // Feed standard input and drain both outputs together, so no pipe fills up.
+  Result result;
+  std::size_t written = 0;
+  int to_child = in[1];
+  if (spec.input.empty()) close(to_child), to_child = -1;
+  struct sigaction ignore = {}, saved;
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &saved);
+  pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {to_child, POLLOUT, 0}};
+  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    fds[2].fd = to_child;
+    if (poll(fds, 3, -1) < 0) {
+      check(errno == EINTR, "poll");
+      continue;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buffer[65536];
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        (i == 0 ? result.out : result.err).append(buffer, n);
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+      }
+    }
+    if (to_child >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+      ssize_t n = write(to_child, spec.input.data() + written, spec.input.size() - written);
+      if (n > 0) written += n;
+      if (n < 0 || written == spec.input.size()) close(to_child), to_child = -1;
+    }
+  }
+  if (to_child >= 0) close(to_child);
+  sigaction(SIGPIPE, &saved, nullptr);
+  int status;
+  while (waitpid(pid, &status, 0) < 0) check(errno == EINTR, "waitpid");
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+Result run(std::vector<std::string> argv, std::string input) {
+  Run spec;
+  spec.argv = std::move(argv);
+  spec.input = std::move(input);
+  return run(spec);
+}
+
+std::string tab2vrex_path() { return TAB2VREX_PATH; }
+std::string vrex2tab_path() { return VREX2TAB_PATH; }
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  check(file.good(), "write_file");
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "outline-test-XXXXXX").string();
+  check(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
+  dir_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    result.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return result;
+}
+
+}  // namespace outline_test

@@ -1,0 +1,61 @@
+// tab2vrex on whole documents: header, NODE and DONE records, trailer.
+#include <gtest/gtest.h>
+
+#include "process.hpp"
+
+namespace outline_test {
+namespace {
+
+const std::string kHeader = "NOTE\nNOTE Created from - by tab2vrex\nNOTE\nNODE\n";
+
+std::string convert(const std::string& input) {
+  TempDir dir;
+  write_file(dir.path("in"), input);
+  Result result = run({tab2vrex_path(), dir.path("in")});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  // The header names the file; put a fixed name in its place.
+  std::string header = "NOTE\nNOTE Created from " + dir.path("in") + " by tab2vrex\nNOTE\nNODE\n";
+  EXPECT_EQ(result.out.substr(0, header.size()), header);
+  return "NOTE\nNOTE Created from - by tab2vrex\nNOTE\nNODE\n" + result.out.substr(header.size());
+}
+
+struct Case {
+  const char* name;
+  std::string input;
+  std::string body;  // the output after the four header lines
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class Conversion : public testing::TestWithParam<Case> {};
+
+TEST_P(Conversion, WritesRecords) {
+  EXPECT_EQ(convert(GetParam().input), kHeader + GetParam().body);
+}
+
+using namespace std::string_literals;
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, Conversion,
+    testing::Values(
+        Case{"Empty", "", "DONE\nSTOP\n"},
+        Case{"NestedThenBack", "A\n\tB\nC\n", "NODE A\nNODE B\nDONE\nDONE\nNODE C\nDONE\nSTOP\n"},
+        Case{"JumpTwoLevels", "A\n\t\tB\nC\n",
+             "NODE A\nNODE B\nDONE\nDONE\nDONE\nNODE C\nDONE\nSTOP\n"},
+        Case{"FirstItemIndented", "\tA\n", "NODE A\nDONE\nSTOP\n"},
+        Case{"TabsOnly", "\t\t\n", "NODE \nDONE\nSTOP\n"},
+        Case{"SpacesAreText", "  \n", "NODE   \nDONE\nSTOP\n"},
+        Case{"DepthsZeroThreeZero", "a\n\t\t\tb\nc\n",
+             "NODE a\nNODE b\nDONE\nDONE\nDONE\nDONE\nNODE c\nDONE\nSTOP\n"},
+        Case{"CrLfEnds", "A\r\n\tB\r\nC\r\n", "NODE A\nNODE B\nDONE\nDONE\nNODE C\nDONE\nSTOP\n"},
+        Case{"CrEnds", "A\r\tB\rC\r", "NODE A\nNODE B\nDONE\nDONE\nNODE C\nDONE\nSTOP\n"},
+        Case{"EmptyLinesIgnored", "\nA\n\n\n\tB\n\n", "NODE A\nNODE B\nDONE\nSTOP\n"},
+        Case{"SiblingsAtTop", "A\nB\n", "NODE A\nDONE\nNODE B\nDONE\nSTOP\n"},
+        Case{"InnerTabsKept", "\ta\tb\n", "NODE a\tb\nDONE\nSTOP\n"},
+        Case{"AnyBytes", "\x00\x1a\xff\n"s, "NODE \x00\x1a\xff\nDONE\nSTOP\n"s},
+        Case{"NoFinalTerminator", "A\n\tB", "NODE A\nNODE B\nDONE\nSTOP\n"}),
+    [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace outline_test
