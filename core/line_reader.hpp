@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 #include "error_stop.hpp"
 #include "line.hpp"
@@ -24,14 +25,16 @@ class LineReader {
   // Checked operations, for the conversions: each ends with the I/O check.
   // At end when no byte is left; end of file is not remembered.
   [[gnu::always_inline]] inline bool at_end() {
-    bool at_end = pending_error != 0 || (position_ == end_ && !fill());
+    bool at_end = position_ == end_ && !fill();
     io_check();
     return at_end;
   }
-  // The next line, without its terminator, which is consumed.
-  [[gnu::always_inline]] inline void read_line(Line& line) {
-    read_line_unchecked(line);
+  // The next line, without its terminator, which is consumed. The bytes stay
+  // valid until the next read.
+  [[gnu::always_inline]] inline std::string_view read_line() {
+    std::string_view line = read_line_unchecked();
     io_check();
+    return line;
   }
   // Closes the input unless it is descriptor 0, 1 or 2.
   [[gnu::always_inline]] inline void close() {
@@ -40,15 +43,38 @@ class LineReader {
   }
 
  private:
-  // One read(2) of up to 256 bytes; false if it gave nothing.
+  // Empties the buffer and reads one block into it; false if it gave nothing.
   bool fill() noexcept;
-  void read_line_unchecked(Line& line) noexcept;
+  // One read(2) of up to 256 bytes behind the unread ones, which must fit in
+  // one block; false if it gave nothing.
+  bool read_more() noexcept;
+  std::string_view read_line_unchecked() noexcept;
+  // True when the line at the read position has its terminator buffered after
+  // `length` bytes, with the byte after a CR, which tells CR from CR LF.
+  bool terminator_buffered(std::size_t length) const noexcept {
+    std::size_t available = end_ - position_;
+    return length + 1 < available ||
+           (length + 1 == available && buffer_[position_ + length] == '\n');
+  }
+  // The line at the read position, its terminator consumed.
+  std::string_view take_line(std::size_t length) noexcept {
+    const char* start = buffer_ + position_;
+    position_ += length + 1;
+    if (start[length] == '\r' && buffer_[position_] == '\n') ++position_;
+    return {start, length};
+  }
+  // A line whose terminator is not yet buffered; `scanned` bytes of it are.
+  std::string_view read_line_across_blocks(std::size_t scanned) noexcept;
+  std::string_view read_long_line() noexcept;
   void close_unchecked() noexcept;
 
   int fd_ = -1;
   std::size_t position_ = 0;
   std::size_t end_ = 0;
-  char buffer_[kBlock];
+  Line long_line_;  // a line longer than a block
+  // A block of unread bytes, one block read behind them, and room for the
+  // scan to load 16 bytes at any position.
+  char buffer_[2 * kBlock + 15] = {};
 };
 
 }  // namespace outline

@@ -68,7 +68,7 @@ void OutputStream::append_long(const char* data, std::size_t size) noexcept {
   pending_ = size;
 }
 
-void OutputStream::append_tabs(unsigned long long count) noexcept {
+void OutputStream::append_tab_run(unsigned long long count) noexcept {
   if (flush_per_statement_) {
     for (; count > 0 && pending_error == 0; --count) {
       append_byte('\t');

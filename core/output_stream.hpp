@@ -25,14 +25,9 @@ class OutputStream {
     append(text.data(), text.size());
     io_check();
   }
-  [[gnu::always_inline]] inline void write(const char* data, std::size_t size) {
-    append(data, size);
-    io_check();
-  }
   // Ends the current write statement with the line end.
   [[gnu::always_inline]] inline void end_line() {
     append_byte('\n');
-    io_check();
     end_statement();
     io_check();
   }
@@ -47,9 +42,9 @@ class OutputStream {
     io_check();
   }
 
-  // Unchecked operations; a failed write-out records error 101.
-  void append(const char* data, std::size_t size) noexcept {
-    if (pending_error != 0) return;
+  // Unchecked operations; a failed write-out records error 101. Bytes
+  // appended after that are dropped, never written.
+  [[gnu::always_inline]] inline void append(const char* data, std::size_t size) noexcept {
     if (size <= kBlock - pending_) [[likely]] {
       std::memcpy(buffer_ + pending_, data, size);
       pending_ += size;
@@ -57,14 +52,23 @@ class OutputStream {
     }
     append_long(data, size);
   }
-  void append_byte(char byte) noexcept {
-    if (pending_error != 0) return;
+  [[gnu::always_inline]] inline void append_byte(char byte) noexcept {
     if (pending_ == kBlock && !write_out()) return record_error(kWriteFailed);
     buffer_[pending_++] = byte;
   }
-  void append_tabs(unsigned long long count) noexcept;
+  [[gnu::always_inline]] inline void append_tabs(unsigned long long count) noexcept {
+    // A short run of TABs off a terminal: one 16-byte store into the slack.
+    static constexpr char kSixteenTabs[16] = {'\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t',
+                                              '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t'};
+    if (count <= 16 && count <= kBlock - pending_ && !flush_per_statement_) [[likely]] {
+      std::memcpy(buffer_ + pending_, kSixteenTabs, 16);
+      pending_ += count;
+      return;
+    }
+    append_tab_run(count);
+  }
   void end_statement() noexcept {
-    if (flush_per_statement_ && pending_error == 0 && !write_out()) record_error(kWriteFailed);
+    if (flush_per_statement_ && !write_out()) record_error(kWriteFailed);
   }
 
   // Hands the pending bytes to write(2). Returns false, recording nothing, when
@@ -75,12 +79,13 @@ class OutputStream {
 
  private:
   void append_long(const char* data, std::size_t size) noexcept;
+  void append_tab_run(unsigned long long count) noexcept;
 
   int fd_;
   bool flush_per_statement_;
   bool broken_ = false;
   std::size_t pending_ = 0;
-  char buffer_[kBlock];
+  char buffer_[kBlock + 16];  // the slack takes whole 16-byte stores
 };
 
 // Standard output and the error stream, set up before main runs.

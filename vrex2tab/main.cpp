@@ -10,12 +10,12 @@ using namespace outline;
 namespace {
 
 // The record kind in bytes 1 to 4; byte 5 is never examined.
-bool is_record(const Line& line, std::string_view keyword) {
+bool is_record(std::string_view line, std::string_view keyword) {
   return std::memcmp(line.data(), keyword.data(), kKeywordLength) == 0;
 }
 
-std::string_view record_text(const Line& line) {
-  return line.size() > kTextOffset ? line.view().substr(kTextOffset) : std::string_view{};
+std::string_view record_text(std::string_view line) {
+  return line.size() > kTextOffset ? line.substr(kTextOffset) : std::string_view{};
 }
 
 }  // namespace
@@ -26,10 +26,9 @@ int main(int argc, char** argv) {
 
   // The open nodes: 0 at the top level, where the document root is opened;
   // each node below the root adds one level of depth to the items inside it.
-  Line line;
   std::uint64_t open_nodes = 0;
   while (!input.at_end()) {
-    input.read_line(line);
+    std::string_view line = input.read_line();
     if (line.size() < kMinRecordLength) continue;
     if (open_nodes == 0) {
       if (is_record(line, kStop)) break;
