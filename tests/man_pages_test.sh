@@ -1,0 +1,63 @@
+#!/bin/sh
+# Checks the manual pages: both render without a single groff warning, each
+# quotes the usage line its program really writes, and the install puts the
+# programs and the pages where they belong.
+# Usage: man_pages_test.sh <source dir> <build dir>
+set -u
+
+source_dir=${1:?source dir}
+build_dir=${2:?build dir}
+failures=0
+
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+if ! command -v groff >/dev/null 2>&1; then
+  echo "FAIL: groff not found (Debian package groff-base)" >&2
+  exit 1
+fi
+
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+
+for program in tab2vrex vrex2tab; do
+  page=$source_dir/man/$program.1
+  if ! groff -man -ww -z "$page" 2>"$work/warnings"; then
+    fail "groff failed on $page"
+  fi
+  if [ -s "$work/warnings" ]; then
+    fail "groff warns on $page:"
+    cat "$work/warnings" >&2
+  fi
+
+  # The page must show the usage line exactly as the program writes it.
+  usage=$("$build_dir/$program/$program") || fail "$program without argument did not exit with 0"
+  if ! groff -man -Tascii -P-cbou "$page" 2>/dev/null | grep -qF -- "$usage"; then
+    fail "$page does not show the usage line \"$usage\""
+  fi
+done
+
+prefix=$work/prefix
+if ! cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log" 2>&1; then
+  fail "cmake --install failed:"
+  cat "$work/install.log" >&2
+fi
+for program in tab2vrex vrex2tab; do
+  if [ ! -f "$prefix/bin/$program" ] || [ ! -x "$prefix/bin/$program" ]; then
+    fail "$prefix/bin/$program is missing or not executable"
+  fi
+  installed=$prefix/share/man/man1/$program.1
+  if [ ! -f "$installed" ]; then
+    fail "$installed is missing"
+  elif ! cmp -s "$source_dir/man/$program.1" "$installed"; then
+    fail "$installed differs from man/$program.1"
+  fi
+done
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed" >&2
+  exit 1
+fi
+echo "manual pages render cleanly and install"
