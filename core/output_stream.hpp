@@ -46,6 +46,7 @@ class OutputStream {
   // appended after that are dropped, never written.
   [[gnu::always_inline]] inline void append(const char* data, std::size_t size) noexcept {
     if (size <= kBlock - pending_) [[likely]] {
+      if (size == 0) return;  // an empty view may have no bytes behind it at all
       std::memcpy(buffer_ + pending_, data, size);
       pending_ += size;
       return;

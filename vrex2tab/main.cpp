@@ -1,4 +1,5 @@
 // vrex2tab: converts a vrex outline file into a tab-indented outline.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -15,7 +16,7 @@ bool is_record(std::string_view line, std::string_view keyword) {
 }
 
 std::string_view record_text(std::string_view line) {
-  return line.size() > kTextOffset ? line.substr(kTextOffset) : std::string_view{};
+  return line.substr(std::min(line.size(), kTextOffset));
 }
 
 }  // namespace

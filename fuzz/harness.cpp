@@ -1,0 +1,184 @@
+#include "harness.hpp"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <memory>
+
+#include "error_stop.hpp"
+#include "output_stream.hpp"
+#include "process_end.hpp"
+
+namespace outline {
+
+void end_process(int status) {
+  throw fuzz::RunEnded{status};
+}
+
+}  // namespace outline
+
+namespace fuzz {
+
+namespace {
+
+constexpr int kFaultSignals[] = {SIGFPE, SIGSEGV, SIGBUS, SIGILL};
+struct sigaction sanitizer_actions[std::size(kFaultSignals)];
+int real_stdout = -1;
+
+// Runs before the C++ start-up of the core, which installs the programs' own
+// fault handlers: keeps the sanitizer's handlers so that a fault is reported
+// as a crash rather than turned into a run-time error stop.
+[[gnu::constructor(101)]] void keep_sanitizer_handlers() {
+  for (std::size_t i = 0; i < std::size(kFaultSignals); ++i)
+    sigaction(kFaultSignals[i], nullptr, &sanitizer_actions[i]);
+}
+
+void print_escaped(std::string_view bytes) {
+  for (unsigned char c : bytes) {
+    if (c == '\\')
+      std::fputs("\\\\", stderr);
+    else if (c >= 32 && c < 127)
+      std::fputc(c, stderr);
+    else if (c == '\n')
+      std::fputs("\\n\n", stderr);
+    else
+      std::fprintf(stderr, "\\x%02x", c);
+  }
+  std::fputc('\n', stderr);
+}
+
+void write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    check(n > 0, "write to a memory file failed");
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
+void fail(std::string_view what, std::string_view detail) {
+  std::fprintf(stderr, "FUZZ CHECK FAILED: %.*s\n", static_cast<int>(what.size()), what.data());
+  if (!detail.empty()) print_escaped(detail);
+  std::abort();
+}
+
+MemoryFile::MemoryFile() : fd_(memfd_create("fuzz", MFD_CLOEXEC)) {
+  check(fd_ >= 0, "memfd_create failed");
+  path_ = "/proc/self/fd/" + std::to_string(fd_);
+}
+
+MemoryFile::~MemoryFile() {
+  ::close(fd_);
+}
+
+void MemoryFile::assign(std::string_view bytes) {
+  check(ftruncate(fd_, 0) == 0 && lseek(fd_, 0, SEEK_SET) == 0, "cannot empty a memory file");
+  write_all(fd_, bytes);
+  check(lseek(fd_, 0, SEEK_SET) == 0, "cannot rewind a memory file");
+}
+
+std::string MemoryFile::contents() const {
+  struct stat st;
+  check(fstat(fd_, &st) == 0, "fstat of a memory file failed");
+  std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    check(n > 0, "read of a memory file failed");
+    done += static_cast<std::size_t>(n);
+  }
+  return bytes;
+}
+
+namespace {
+
+MemoryFile& input_file() {
+  static MemoryFile file;
+  return file;
+}
+
+MemoryFile& output_file() {
+  static MemoryFile file;
+  return file;
+}
+
+}  // namespace
+
+const std::string& input_path() {
+  return input_file().path();
+}
+
+int lowest_free_fd() {
+  int fd = fcntl(0, F_DUPFD, 0);
+  check(fd >= 0, "no free descriptor");
+  ::close(fd);
+  return fd;
+}
+
+Run run_main(MainRoutine main_routine, const char* program, std::string_view input) {
+  input_file().assign(input);
+  output_file().assign({});
+  int next_fd = lowest_free_fd();
+  check(dup2(output_file().fd(), 1) == 1, "cannot redirect standard output");
+
+  outline::pending_error = 0;
+  std::destroy_at(&outline::out);
+  std::construct_at(&outline::out, 1);
+  std::destroy_at(&outline::err);
+  std::construct_at(&outline::err, 2);
+
+  std::string name = program;
+  std::string path = input_path();
+  char* argv[] = {name.data(), path.data(), nullptr};
+  int status = -1;
+  try {
+    main_routine(2, argv);
+  } catch (const RunEnded& end) {
+    status = end.status;
+  }
+  check(dup2(real_stdout, 1) == 1, "cannot restore standard output");
+  check(status >= 0, "the main routine returned instead of ending the run");
+
+  // The input stays open when a run-time error stops the run.
+  bool left_open = fcntl(next_fd, F_GETFD) != -1;
+  if (left_open) ::close(next_fd);
+  check(status != 0 || !left_open, "the input is still open after a normal end");
+  check(lowest_free_fd() == next_fd, "the run left a descriptor open");
+  return {status, output_file().contents()};
+}
+
+std::vector<std::string_view> split_lines(std::string_view bytes) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    std::size_t end = bytes.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) {
+      lines.push_back(bytes.substr(start));
+      break;
+    }
+    lines.push_back(bytes.substr(start, end - start));
+    start = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+  }
+  return lines;
+}
+
+}  // namespace fuzz
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // Descriptors 0 to 2 stay taken, so that an input never opens as one of them.
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) == -1) fuzz::check(open("/dev/null", O_RDWR) == fd, "no /dev/null");
+  for (std::size_t i = 0; i < std::size(fuzz::kFaultSignals); ++i)
+    sigaction(fuzz::kFaultSignals[i], &fuzz::sanitizer_actions[i], nullptr);
+  fuzz::real_stdout = fcntl(1, F_DUPFD_CLOEXEC, 3);
+  fuzz::check(fuzz::real_stdout >= 0, "cannot keep standard output");
+  return 0;
+}
