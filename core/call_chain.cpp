@@ -2,12 +2,35 @@
 
 #include <link.h>
 
+// The executable's code, from the linker.
+extern "C" const char __executable_start[];
+extern "C" const char etext[];
+
 namespace outline {
 
 namespace {
 
 std::uintptr_t load_bias = 0;
 void** main_frame = nullptr;
+
+bool is_own_code(void* address) noexcept {
+  auto at = reinterpret_cast<std::uintptr_t>(address);
+  return at >= reinterpret_cast<std::uintptr_t>(__executable_start) &&
+         at < reinterpret_cast<std::uintptr_t>(etext);
+}
+
+// True when `fp` is a frame, no lower than `low`, whose chain of saved frame
+// pointers climbs to main's frame through return addresses into our code.
+bool reaches_main(void** fp, void** low) noexcept {
+  for (;;) {
+    if (fp < low || fp > main_frame || reinterpret_cast<std::uintptr_t>(fp) % alignof(void*) != 0)
+      return false;
+    if (fp == main_frame) return true;
+    if (!is_own_code(fp[1])) return false;
+    low = fp + 2;
+    fp = static_cast<void**>(fp[0]);
+  }
+}
 
 int take_first_object(dl_phdr_info* info, std::size_t, void* bias) {
   *static_cast<std::uintptr_t*>(bias) = info->dlpi_addr;
@@ -42,13 +65,17 @@ std::size_t walk_call_chain(void* frame, void* floor, std::uintptr_t* chain,
   // Each frame holds the caller's frame pointer, then the return address.
   auto fp = static_cast<void**>(frame);
   auto low = static_cast<void**>(floor);
+  if (main_frame == nullptr || low == nullptr) return 0;
+  if (!reaches_main(fp, low)) {
+    // Interrupted in library code that keeps no frame pointer: take the
+    // nearest saved frame pointer above the stack pointer that leads to main.
+    fp = low;
+    while (fp < main_frame && !reaches_main(fp, fp)) ++fp;
+  }
   std::size_t count = 0;
-  while (count < limit && main_frame != nullptr) {
-    if (fp < low || fp > main_frame || reinterpret_cast<std::uintptr_t>(fp) % alignof(void*) != 0)
-      break;
+  while (count < limit) {
     chain[count++] = reinterpret_cast<std::uintptr_t>(fp[1]);
     if (fp == main_frame) break;
-    low = fp + 2;
     fp = static_cast<void**>(fp[0]);
   }
   return count;
