@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,7 +25,7 @@ void check(bool ok, const char* what) {
 
 }  // namespace
 
-Result run(const Run& spec) {
+Result run(const Run& request) {
   int in[2], out[2], err[2];
   check(pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0,
         "pipe");
@@ -32,17 +33,17 @@ Result run(const Run& spec) {
   check(pid >= 0, "fork");
   if (pid == 0) {
     dup2(in[0], 0);
-    if (spec.stdout_path.empty()) {
+    if (request.stdout_path.empty()) {
       dup2(out[1], 1);
     } else {
-      int fd = open(spec.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int fd = open(request.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fd < 0) _exit(127);
       dup2(fd, 1);
     }
     dup2(err[1], 2);
-    signal(SIGPIPE, spec.ignore_sigpipe ? SIG_IGN : SIG_DFL);
+    signal(SIGPIPE, request.ignore_sigpipe ? SIG_IGN : SIG_DFL);
     std::vector<char*> argv;
-    for (const auto& arg : spec.argv) argv.push_back(const_cast<char*>(arg.c_str()));
+    for (const auto& arg : request.argv) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     execvp(argv[0], argv.data());
     _exit(127);
@@ -55,7 +56,7 @@ Result run(const Run& spec) {
   Result result;
   std::size_t written = 0;
   int to_child = in[1];
-  if (spec.input.empty()) close(to_child), to_child = -1;
+  if (request.input.empty()) close(to_child), to_child = -1;
   struct sigaction ignore = {}, saved;
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, &saved);
@@ -78,29 +79,35 @@ Result run(const Run& spec) {
       }
     }
     if (to_child >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t n = write(to_child, spec.input.data() + written, spec.input.size() - written);
+      ssize_t n = write(to_child, request.input.data() + written, request.input.size() - written);
       if (n > 0) written += n;
-      if (n < 0 || written == spec.input.size()) close(to_child), to_child = -1;
+      if (n < 0 || written == request.input.size()) close(to_child), to_child = -1;
     }
   }
   if (to_child >= 0) close(to_child);
   sigaction(SIGPIPE, &saved, nullptr);
   int status;
-  while (waitpid(pid, &status, 0) < 0) check(errno == EINTR, "waitpid");
+  rusage usage = {};
+  while (wait4(pid, &status, 0, &usage) < 0) check(errno == EINTR, "wait4");
+  result.max_rss_kb = usage.ru_maxrss;
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
 }
 
 Result run(std::vector<std::string> argv, std::string input) {
-  Run spec;
-  spec.argv = std::move(argv);
-  spec.input = std::move(input);
-  return run(spec);
+  Run request;
+  request.argv = std::move(argv);
+  request.input = std::move(input);
+  return run(request);
 }
 
-std::string tab2vrex_path() { return TAB2VREX_PATH; }
-std::string vrex2tab_path() { return VREX2TAB_PATH; }
+std::string tab2vrex_path() {
+  return TAB2VREX_PATH;
+}
+std::string vrex2tab_path() {
+  return VREX2TAB_PATH;
+}
 
 std::string read_file(const std::string& path) {
   std::ifstream file(path, std::ios::binary);

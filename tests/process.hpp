@@ -16,8 +16,9 @@ struct Run {
 struct Result {
   std::string out;
   std::string err;
-  int status = -1;  // exit status, or -1 if ended by a signal
-  int signal = 0;   // the signal that ended it, if any
+  int status = -1;      // exit status, or -1 if ended by a signal
+  int signal = 0;       // the signal that ended it, if any
+  long max_rss_kb = 0;  // peak resident size of the child, in KiB
 };
 
 Result run(const Run& run);

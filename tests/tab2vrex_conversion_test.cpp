@@ -26,7 +26,9 @@ struct Case {
   std::string body;  // the output after the four header lines
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Conversion : public testing::TestWithParam<Case> {};
 

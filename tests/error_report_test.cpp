@@ -1,0 +1,79 @@
+// The run-time error report: its four lines for an error in a main routine,
+// kept off standard output, and code locations that lead back to the source.
+#include <filesystem>
+
+#include "fault_support.hpp"
+
+namespace outline_test {
+namespace {
+
+class DirectoryInput : public testing::TestWithParam<Program> {};
+
+// A directory opens and fails at its first read with EISDIR.
+TEST_P(DirectoryInput, Error5AfterWhatPrecedesTheFirstRead) {
+  TempDir dir;
+  Result result = run({GetParam().path(), dir.path("")});
+  EXPECT_EQ(result.status, 5);
+  EXPECT_EQ(result.out, GetParam().preamble(dir.path("")));
+  expect_main_report(result.err, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, DirectoryInput, testing::ValuesIn(kPrograms),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- The first location names the line of the failing operation in main.
+
+enum class Failure { ReadOfDirectory, WriteAtExit, Close };
+
+struct LocationCase {
+  const char* name;
+  Failure failure;
+  unsigned number;
+};
+
+void PrintTo(const LocationCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class Location : public testing::TestWithParam<std::tuple<Program, LocationCase>> {};
+
+TEST_P(Location, ResolvesToProgramsMain) {
+  const auto& [program, c] = GetParam();
+  TempDir dir;
+  std::string input = std::filesystem::canonical(dir.path("")).string() + "/input";
+  write_file(input, program.document(3));
+  Result result;
+  if (c.failure == Failure::ReadOfDirectory) {
+    result = run({program.path(), dir.path("")});
+  } else if (c.failure == Failure::WriteAtExit) {
+    outline_test::Run request;
+    request.argv = {program.path(), input};
+    request.stdout_path = "/dev/full";
+    result = run(request);
+  } else {
+    result = run_injected(program, input, input, "close:error=EIO");
+  }
+  std::string location = expect_main_report(result.err, c.number);
+  ASSERT_FALSE(location.empty());
+
+  // Locations are offsets from the executable's load address, so they hold
+  // for the static build and for the position-independent sanitizer build.
+  Result lookup = run({"addr2line", "-i", "-e", program.path(), "0x" + location});
+  ASSERT_EQ(lookup.status, 0) << lookup.err;
+  std::vector<std::string> chain = lines(lookup.out);
+  ASSERT_FALSE(chain.empty());
+  // The inline chain ends in the function the check was inlined into.
+  EXPECT_NE(chain.back().find(std::string("/") + program.name + "/main.cpp:"), std::string::npos)
+      << lookup.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, Location,
+    testing::Combine(testing::ValuesIn(kPrograms),
+                     testing::Values(LocationCase{"ReadOfDirectory", Failure::ReadOfDirectory, 5},
+                                     LocationCase{"WriteAtExit", Failure::WriteAtExit, 101},
+                                     LocationCase{"Close", Failure::Close, 101})),
+    program_and_case<LocationCase>);
+
+}  // namespace
+}  // namespace outline_test

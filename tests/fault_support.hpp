@@ -1,0 +1,119 @@
+// What the fault and error-report tests share: both programs with a sample
+// document each, system-call fault injection, and the shape of a report.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "process.hpp"
+
+namespace outline_test {
+
+// The test programs are built with the same sanitizer flags as the programs.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
+struct Program {
+  const char* name;
+  std::string (*path)();
+  // A well-formed input of `items` outline items, spread over three depths.
+  std::string (*document)(int items);
+  // An input of one top-level item of text `text`.
+  std::string (*single_item)(const std::string& text);
+  // What a clean run writes after the last item (tab2vrex's trailer).
+  const char* trailer;
+  // What a run writes before it reads anything, for an input named `name`.
+  std::string (*preamble)(const std::string& name);
+};
+
+inline std::string tab_document(int items) {
+  std::string text;
+  for (int i = 0; i < items; ++i)
+    text += std::string(static_cast<std::size_t>(i % 3), '\t') + "item " + std::to_string(i) + "\n";
+  return text;
+}
+
+inline std::string vrex_document(int items) {
+  std::string text = "NOTE\nNODE\n";
+  for (int i = 0; i < items; i += 2) {
+    text += "NODE item " + std::to_string(i) + "\nNODE child " + std::to_string(i) + "\n";
+    text += "DONE\nDONE\n";
+  }
+  // As tab2vrex writes it: the root is still open at STOP, so reading goes on
+  // to the end of the file.
+  return text + "STOP\n";
+}
+
+inline const Program kPrograms[] = {
+    {"tab2vrex", tab2vrex_path, tab_document, [](const std::string& text) { return text + "\n"; },
+     "DONE\nSTOP\n",
+     [](const std::string& name) {
+       return "NOTE\nNOTE Created from " + name + " by tab2vrex\nNOTE\nNODE\n";
+     }},
+    {"vrex2tab", vrex2tab_path, vrex_document,
+     [](const std::string& text) { return "NOTE\nNODE\nNODE " + text + "\n"; }, "",
+     [](const std::string&) { return std::string(); }},
+};
+
+inline void PrintTo(const Program& program, std::ostream* os) {
+  *os << program.name;
+}
+
+// Test names for a table crossed with both programs: program_case.
+template <class Case>
+std::string program_and_case(const testing::TestParamInfo<std::tuple<Program, Case>>& info) {
+  return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+}
+
+// Runs `program argument` under strace with `fault` (the value of -e inject=)
+// injected into the system calls on `path` only: the sanitizer runtime makes
+// reads, writes and opens of its own before main, which would shift a count.
+// The trace, with each injected call marked, goes to `trace_path`.
+// LeakSanitizer cannot run under ptrace, so it is switched off there.
+inline Result run_injected(const Program& program, const std::string& argument,
+                           const std::string& path, const std::string& fault,
+                           const std::string& stdout_path = {},
+                           const std::string& trace_path = "/dev/null") {
+  Run request;
+  request.argv = {
+      "strace", "-f", "-o", trace_path,        "-E",           "ASAN_OPTIONS=detect_leaks=0",
+      "-P",     path, "-e", "inject=" + fault, program.path(), argument};
+  request.stdout_path = stdout_path;
+  return run(request);
+}
+
+inline bool is_location(const std::string& digits) {
+  return digits.size() == 8 && digits.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+}
+
+// Checks that `err` is exactly the report of an error detected in a main
+// routine, of error `number`: the error line, its location again, one
+// call-chain line and an empty line. Returns the location's 8 digits.
+inline std::string expect_main_report(const std::string& err, unsigned number) {
+  const std::string head = "Runtime error " + std::to_string(number) + " at $";
+  std::vector<std::string> got = lines(err);
+  std::string location = got.empty() ? "" : got[0].substr(std::min(head.size(), got[0].size()));
+  bool ok = got.size() == 4 && got[0].starts_with(head) && is_location(location) &&
+            got[1] == "  $" + location && got[2].starts_with("  $") &&
+            is_location(got[2].substr(3)) && got[3].empty();
+  if (!ok) {
+    ADD_FAILURE() << "not a four-line report of error " << number << " in main:\n" << err;
+    return {};
+  }
+  return location;
+}
+
+}  // namespace outline_test

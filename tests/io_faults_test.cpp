@@ -1,0 +1,469 @@
+// Failing system calls under both programs: injected read, write, open and
+// close errors, a full device, a pipe whose reader has gone, and a line too
+// long for the memory allowed.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <stdexcept>
+#include <utility>
+
+#include "fault_support.hpp"
+
+namespace outline_test {
+namespace {
+
+constexpr std::size_t kBlock = 256;  // bytes per read(2) and per written block
+
+// A document on disk for one program, with the output of a clean run.
+class Fixture {
+ public:
+  explicit Fixture(const Program& program, int items = 200)
+      : Fixture(program, program.document(items)) {}
+  Fixture(const Program& program, std::string document)
+      : program_(program), document_(std::move(document)) {
+    // strace matches calls by the resolved path of their descriptor.
+    input_ = std::filesystem::canonical(dir_.path("")).string() + "/input";
+    output_ = std::filesystem::canonical(dir_.path("")).string() + "/output";
+    trace_ = dir_.path("trace");
+    write_file(input_, document_);
+    Result clean = run({program.path(), input_});
+    EXPECT_EQ(clean.status, 0) << clean.err;
+    clean_ = clean.out;
+  }
+
+  // What a run writes when read number `call` of the input fails: the output
+  // of the lines whose terminator came with the reads before, and no trailer.
+  std::string output_before_read(int call) {
+    std::size_t delivered = std::min(kBlock * static_cast<std::size_t>(call - 1), document_.size());
+    std::size_t lf = delivered == 0 ? std::string::npos : document_.rfind('\n', delivered - 1);
+    // The same name again, since tab2vrex's header quotes it.
+    write_file(input_, document_.substr(0, lf == std::string::npos ? 0 : lf + 1));
+    Result prefix = run({program_.path(), input_});
+    write_file(input_, document_);
+    std::string trailer = program_.trailer;
+    EXPECT_TRUE(prefix.out.ends_with(trailer));
+    return prefix.out.substr(0, prefix.out.size() - trailer.size());
+  }
+
+  // The number of read(2) calls of a clean run, the last one at end of file.
+  int reads() const { return static_cast<int>((document_.size() + kBlock - 1) / kBlock) + 1; }
+  // The number of write(2) calls of a clean run to a file.
+  int writes() const { return static_cast<int>((clean_.size() + kBlock - 1) / kBlock); }
+
+  const std::string& input() const { return input_; }
+  const std::string& output() const { return output_; }
+  const std::string& trace() const { return trace_; }
+  const std::string& clean() const { return clean_; }
+
+ private:
+  const Program& program_;
+  TempDir dir_;
+  std::string document_, input_, output_, trace_, clean_;
+};
+
+enum class When { First, Second, Middle, Last };
+
+int call_number(When when, int last) {
+  switch (when) {
+    case When::First:
+      return 1;
+    case When::Second:
+      return 2;
+    case When::Middle:
+      return last / 2;
+    case When::Last:
+      return last;
+  }
+  return 1;
+}
+
+// --- A failing read ends the run with the errno's error number.
+
+struct ReadCase {
+  const char* name;
+  const char* error;  // the errno injected
+  When when;
+  unsigned number;
+};
+
+void PrintTo(const ReadCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ReadFault : public testing::TestWithParam<std::tuple<Program, ReadCase>> {};
+
+TEST_P(ReadFault, StopsWithMappedNumberAndKeepsOutput) {
+  const auto& [program, c] = GetParam();
+  Fixture fixture(program);
+  int call = call_number(c.when, fixture.reads());
+  Result result =
+      run_injected(program, fixture.input(), fixture.input(),
+                   "read:error=" + std::string(c.error) + ":when=" + std::to_string(call));
+  EXPECT_EQ(result.status, static_cast<int>(c.number));
+  expect_main_report(result.err, c.number);
+  EXPECT_EQ(result.out, fixture.output_before_read(call));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errnos, ReadFault,
+    testing::Combine(testing::ValuesIn(kPrograms),
+                     testing::Values(ReadCase{"EioAtFirstRead", "EIO", When::First, 101},
+                                     ReadCase{"EioInTheMiddle", "EIO", When::Middle, 101},
+                                     ReadCase{"EioAtEndOfFile", "EIO", When::Last, 101},
+                                     ReadCase{"Enomem", "ENOMEM", When::Middle, 217},
+                                     ReadCase{"Efault", "EFAULT", When::Second, 217},
+                                     ReadCase{"Einval", "EINVAL", When::Middle, 218},
+                                     ReadCase{"Ebadf", "EBADF", When::Middle, 6},
+                                     ReadCase{"Eisdir", "EISDIR", When::First, 5},
+                                     ReadCase{"Emfile", "EMFILE", When::Second, 4},
+                                     ReadCase{"Enametoolong", "ENAMETOOLONG", When::Second, 3},
+                                     ReadCase{"Enospc", "ENOSPC", When::Second, 101},
+                                     ReadCase{"Epipe", "EPIPE", When::Second, 101},
+                                     // Errnos without an entry of their own keep their value.
+                                     ReadCase{"EpermIsOne", "EPERM", When::Second, 1},
+                                     ReadCase{"EnxioIsSix", "ENXIO", When::Second, 6},
+                                     ReadCase{"E2bigIsSeven", "E2BIG", When::Second, 7},
+                                     ReadCase{"EoverflowIs75", "EOVERFLOW", When::Second, 75},
+                                     ReadCase{"EhwpoisonIs133", "EHWPOISON", When::Second, 133})),
+    program_and_case<ReadCase>);
+
+// --- Interrupted and would-block calls are repeated: the output is unchanged.
+
+struct RetryCase {
+  const char* name;
+  const char* fault;
+  bool on_output;  // the calls on standard output, else those on the input
+};
+
+void PrintTo(const RetryCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class Retried : public testing::TestWithParam<std::tuple<Program, RetryCase>> {};
+
+TEST_P(Retried, OutputAsOfCleanRun) {
+  const auto& [program, c] = GetParam();
+  Fixture fixture(program);
+  Result result =
+      run_injected(program, fixture.input(), c.on_output ? fixture.output() : fixture.input(),
+                   c.fault, fixture.output(), fixture.trace());
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(read_file(fixture.output()), fixture.clean());
+  // Without an injected failure this would prove nothing.
+  EXPECT_NE(read_file(fixture.trace()).find("(INJECTED)"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, Retried,
+    testing::Combine(testing::ValuesIn(kPrograms),
+                     // when=1+2: every other call fails, so each one is first refused.
+                     testing::Values(RetryCase{"ReadEintr", "read:error=EINTR:when=1+2", false},
+                                     RetryCase{"ReadEagain", "read:error=EAGAIN:when=1+2", false},
+                                     RetryCase{"WriteEintr", "write:error=EINTR:when=1+2", true},
+                                     RetryCase{"WriteEagain", "write:error=EAGAIN:when=1+2", true},
+                                     RetryCase{"OpenEintr", "open,openat:error=EINTR:when=1",
+                                               false},
+                                     RetryCase{"CloseEintr", "close:error=EINTR:when=1", false})),
+    program_and_case<RetryCase>);
+
+// --- A failed or short write is error 101 whatever the errno; the blocks
+// before it stay, and none is written after it.
+
+struct WriteCase {
+  const char* name;
+  const char* result;  // error=ERRNO or retval=COUNT
+  When when;
+  std::size_t line = 0;  // the length of the one item, or 0 for the usual document
+};
+
+void PrintTo(const WriteCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class WriteFault : public testing::TestWithParam<std::tuple<Program, WriteCase>> {};
+
+TEST_P(WriteFault, StopsWith101AndKeepsEarlierBlocks) {
+  const auto& [program, c] = GetParam();
+  Fixture fixture = c.line == 0 ? Fixture(program)
+                                : Fixture(program, program.single_item(std::string(c.line, 'x')));
+  ASSERT_GT(fixture.writes(), 2);
+  int call = call_number(c.when, fixture.writes());
+  Result result = run_injected(program, fixture.input(), fixture.output(),
+                               "write:" + std::string(c.result) + ":when=" + std::to_string(call),
+                               fixture.output());
+  EXPECT_EQ(result.status, 101);
+  expect_main_report(result.err, 101);
+  EXPECT_EQ(read_file(fixture.output()), fixture.clean().substr(0, kBlock * (call - 1)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Results, WriteFault,
+    testing::Combine(testing::ValuesIn(kPrograms),
+                     testing::Values(WriteCase{"EioFirstBlock", "error=EIO", When::First},
+                                     WriteCase{"EnospcSecondBlock", "error=ENOSPC", When::Second},
+                                     WriteCase{"EbadfIsNot6", "error=EBADF", When::Second},
+                                     WriteCase{"EinvalIsNot218", "error=EINVAL", When::Middle},
+                                     WriteCase{"EpipeLastBlockAtExit", "error=EPIPE", When::Last},
+                                     WriteCase{"ShortBlock", "retval=100", When::Second},
+                                     WriteCase{"ShortLastBlockAtExit", "retval=1", When::Last},
+                                     // One item's text goes out in several blocks at once:
+                                     // after the failed one, none of the others.
+                                     WriteCase{"EioWithinLongLine", "error=EIO", When::Second,
+                                               2000})),
+    program_and_case<WriteCase>);
+
+// --- A failing close comes after the whole document.
+
+struct CloseCase {
+  const char* name;
+  const char* error;
+  unsigned number;
+};
+
+void PrintTo(const CloseCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class CloseFault : public testing::TestWithParam<std::tuple<Program, CloseCase>> {};
+
+TEST_P(CloseFault, StopsAfterWholeDocument) {
+  const auto& [program, c] = GetParam();
+  Fixture fixture(program);
+  Result result = run_injected(program, fixture.input(), fixture.input(),
+                               "close:error=" + std::string(c.error));
+  EXPECT_EQ(result.status, static_cast<int>(c.number));
+  expect_main_report(result.err, c.number);
+  EXPECT_EQ(result.out, fixture.clean());
+}
+
+INSTANTIATE_TEST_SUITE_P(Errnos, CloseFault,
+                         testing::Combine(testing::ValuesIn(kPrograms),
+                                          testing::Values(CloseCase{"Eio", "EIO", 101},
+                                                          CloseCase{"Ebadf", "EBADF", 6},
+                                                          CloseCase{"Enospc", "ENOSPC", 101},
+                                                          CloseCase{"Eperm", "EPERM", 1})),
+                         program_and_case<CloseCase>);
+
+// --- An input that cannot be opened is told on standard output, status 0.
+
+struct OpenCase {
+  const char* name;
+  const char* error;
+};
+
+void PrintTo(const OpenCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class OpenFault : public testing::TestWithParam<std::tuple<Program, OpenCase>> {};
+
+TEST_P(OpenFault, WritesOpenFailureLine) {
+  const auto& [program, c] = GetParam();
+  Fixture fixture(program, 4);
+  Result result = run_injected(program, fixture.input(), fixture.input(),
+                               "open,openat:error=" + std::string(c.error));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "Failed to open " + fixture.input() + " for input\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errnos, OpenFault,
+    testing::Combine(testing::ValuesIn(kPrograms),
+                     testing::Values(OpenCase{"Enoent", "ENOENT"}, OpenCase{"Eacces", "EACCES"},
+                                     OpenCase{"Enametoolong", "ENAMETOOLONG"},
+                                     OpenCase{"Emfile", "EMFILE"}, OpenCase{"Eio", "EIO"})),
+    program_and_case<OpenCase>);
+
+class ProgramTest : public testing::TestWithParam<Program> {};
+
+std::string program_name(const testing::TestParamInfo<Program>& info) {
+  return info.param.name;
+}
+
+TEST_P(ProgramTest, MissingFileIsOpenFailure) {
+  TempDir dir;
+  Result result = run({GetParam().path(), dir.path("missing")});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "Failed to open " + dir.path("missing") + " for input\n");
+}
+
+// --- Standard output on a device that takes nothing: every path that ends
+// with a last block to write reports 101; an error already reported keeps
+// its number.
+
+enum class Argument { Document, None, Missing, Directory };
+
+struct FullCase {
+  const char* name;
+  Argument argument;
+  unsigned number;
+};
+
+void PrintTo(const FullCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FullDevice : public testing::TestWithParam<std::tuple<Program, FullCase>> {};
+
+TEST_P(FullDevice, ReportsLostLastBlock) {
+  const auto& [program, c] = GetParam();
+  TempDir dir;
+  write_file(dir.path("input"), program.document(3));  // fits in one block
+  outline_test::Run request;
+  request.argv = {program.path()};
+  if (c.argument == Argument::Document) request.argv.push_back(dir.path("input"));
+  if (c.argument == Argument::Missing) request.argv.push_back(dir.path("missing"));
+  if (c.argument == Argument::Directory) request.argv.push_back(dir.path(""));
+  request.stdout_path = "/dev/full";
+  Result result = run(request);
+  EXPECT_EQ(result.status, static_cast<int>(c.number));
+  expect_main_report(result.err, c.number);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, FullDevice,
+    testing::Combine(testing::ValuesIn(kPrograms),
+                     testing::Values(FullCase{"Document", Argument::Document, 101},
+                                     FullCase{"UsageLine", Argument::None, 101},
+                                     FullCase{"OpenFailureLine", Argument::Missing, 101},
+                                     FullCase{"DirectoryKeeps5", Argument::Directory, 5})),
+    program_and_case<FullCase>);
+
+// --- Standard output on a pipe whose reader has gone.
+
+struct PipeResult {
+  std::string out;  // what the reader took before it went
+  std::string err;
+  int status = -1;
+  int signal = 0;
+};
+
+// Runs `argv` with standard output on a pipe whose reader takes `keep` bytes
+// and then closes its end; with `keep` 0 there is no reader from the start.
+PipeResult run_reader_gone(const std::vector<std::string>& argv, std::size_t keep,
+                           bool ignore_sigpipe) {
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  if (keep == 0) close(out[0]);
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    int null = open("/dev/null", O_RDONLY);
+    dup2(null, 0);
+    if (null > 2) close(null);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    signal(SIGPIPE, ignore_sigpipe ? SIG_IGN : SIG_DFL);
+    std::vector<char*> args;
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  PipeResult result;
+  char buffer[4096];
+  if (keep > 0) {
+    while (result.out.size() < keep) {
+      ssize_t n = read(out[0], buffer, std::min(sizeof buffer, keep - result.out.size()));
+      if (n > 0)
+        result.out.append(buffer, static_cast<std::size_t>(n));
+      else if (n == 0 || errno != EINTR)
+        break;
+    }
+    close(out[0]);
+  }
+  for (;;) {
+    ssize_t n = read(err[0], buffer, sizeof buffer);
+    if (n > 0)
+      result.err.append(buffer, static_cast<std::size_t>(n));
+    else if (n == 0 || errno != EINTR)
+      break;
+  }
+  close(err[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+struct PipeCase {
+  const char* name;
+  int items;         // the document's size
+  std::size_t keep;  // bytes the reader takes before it goes
+  bool ignore_sigpipe;
+};
+
+void PrintTo(const PipeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ReaderGone : public testing::TestWithParam<std::tuple<Program, PipeCase>> {};
+
+TEST_P(ReaderGone, SigpipeDispositionDecides) {
+  const auto& [program, c] = GetParam();
+  Fixture fixture(program, c.items);
+  if (c.keep > 0) {
+    ASSERT_GT(fixture.clean().size(), c.keep + 256 * 1024);  // past any pipe buffer
+  }
+  PipeResult result = run_reader_gone({program.path(), fixture.input()}, c.keep, c.ignore_sigpipe);
+  EXPECT_EQ(result.out, fixture.clean().substr(0, c.keep));
+  if (c.ignore_sigpipe) {
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.status, 101);
+    expect_main_report(result.err, 101);
+  } else {
+    EXPECT_EQ(result.signal, SIGPIPE);
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dispositions, ReaderGone,
+    testing::Combine(testing::ValuesIn(kPrograms),
+                     testing::Values(PipeCase{"IgnoredDuringRun", 24000, 4096, true},
+                                     PipeCase{"DefaultDuringRun", 24000, 4096, false},
+                                     PipeCase{"IgnoredAtExit", 3, 0, true},
+                                     PipeCase{"DefaultAtExit", 3, 0, false})),
+    program_and_case<PipeCase>);
+
+// --- A line longer than the memory allowed is error 203, not a crash.
+
+TEST_P(ProgramTest, LineBeyondMemoryIs203) {
+  TempDir dir;
+  write_file(dir.path("long"), std::string(std::size_t{64} << 20, 'x'));  // no terminator
+  outline_test::Run request;
+  // The sanitizer runtime needs far more address space than any useful limit,
+  // so there its allocator limit stands in for the address-space limit.
+  if (kSanitized)
+    request.argv = {"env", "ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=16"};
+  else
+    request.argv = {"prlimit", "--as=" + std::to_string(32 << 20)};
+  request.argv.push_back(GetParam().path());
+  request.argv.push_back(dir.path("long"));
+  Result result = run(request);
+  EXPECT_EQ(result.status, 203) << result.err;
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(result.out, GetParam().preamble(dir.path("long")));
+  // The sanitizer warns of the refused allocation in lines of its own.
+  std::string report;
+  for (const auto& line : lines(result.err))
+    if (!kSanitized || !line.starts_with("==")) report += line + "\n";
+  expect_main_report(report, 203);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, ProgramTest, testing::ValuesIn(kPrograms), program_name);
+
+}  // namespace
+}  // namespace outline_test

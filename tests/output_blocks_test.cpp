@@ -1,0 +1,433 @@
+// The system calls both programs make: input read in 256-byte requests, output
+// written in whole 256-byte blocks to a file or pipe with the rest at exit, and
+// every write statement written out at its end on a terminal. Observed with
+// strace on the real binaries.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "process.hpp"
+
+namespace outline_test {
+namespace {
+
+// One system call from an strace log.
+struct Call {
+  std::string name;
+  std::vector<std::string> args;  // as strace printed them
+  long result = 0;
+  int fd() const { return std::atoi(args.at(0).c_str()); }
+  // The bytes of a string argument, printed by strace -xx as \xNN escapes.
+  std::string bytes(std::size_t index) const {
+    const std::string& text = args.at(index);
+    std::string bytes;
+    for (std::size_t i = 1; i + 3 < text.size() && text[i] == '\\'; i += 4)
+      bytes += static_cast<char>(std::strtol(text.substr(i + 2, 2).c_str(), nullptr, 16));
+    return bytes;
+  }
+  long count() const { return std::atol(args.back().c_str()); }
+};
+
+std::vector<Call> parse_log(const std::string& log) {
+  std::vector<Call> calls;
+  for (std::string line : lines(log)) {
+    // strace -f starts each line with the process id.
+    std::size_t start = line.find_first_not_of("0123456789 ");
+    if (start == std::string::npos) continue;
+    line = line.substr(start);
+    std::size_t open = line.find('(');
+    // The result follows " = ", after padding that aligns short calls.
+    std::size_t equals = line.find(" = ");
+    if (open == std::string::npos || equals == std::string::npos) continue;  // signals, exit
+    std::size_t close = line.find_last_not_of(' ', equals);
+    if (line[close] != ')') continue;
+    Call call;
+    call.name = line.substr(0, open);
+    std::string args = line.substr(open + 1, close - open - 1);
+    // Strings are all \xNN escapes, so ", " only ever separates arguments.
+    for (std::size_t pos = 0;;) {
+      std::size_t comma = args.find(", ", pos);
+      call.args.push_back(args.substr(pos, comma - pos));
+      if (comma == std::string::npos) break;
+      pos = comma + 2;
+    }
+    call.result = std::atol(line.c_str() + equals + 3);
+    calls.push_back(call);
+  }
+  return calls;
+}
+
+// strace in front of `argv`. The leak checker of a sanitizer build cannot run
+// under ptrace, so it is turned off for the traced program.
+std::vector<std::string> traced(const std::string& log, const std::vector<std::string>& argv) {
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  std::string options =
+      std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "detect_leaks=0";
+  std::vector<std::string> command = {"strace",
+                                      "-f",
+                                      "-xx",
+                                      "-s",
+                                      "512",
+                                      "-e",
+                                      "trace=openat,read,write,close",
+                                      "-E",
+                                      "ASAN_OPTIONS=" + options,
+                                      "-o",
+                                      log};
+  command.insert(command.end(), argv.begin(), argv.end());
+  return command;
+}
+
+std::vector<Call> on_fd(const std::vector<Call>& calls, const std::string& name, int fd) {
+  std::vector<Call> found;
+  for (const Call& call : calls)
+    if (call.name == name && call.fd() == fd) found.push_back(call);
+  return found;
+}
+
+// The index of the openat of `path` in `calls`, and of the close of its descriptor.
+struct InputSpan {
+  std::size_t open = 0, close = 0;
+  int fd = -1;
+};
+
+InputSpan input_span(const std::vector<Call>& calls, const std::string& path) {
+  InputSpan span;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    const Call& call = calls[i];
+    if (span.fd < 0 && call.name == "openat" && call.bytes(1) == path && call.result >= 0) {
+      span.open = i;
+      span.fd = static_cast<int>(call.result);
+    } else if (span.fd >= 0 && call.name == "close" && call.fd() == span.fd) {
+      span.close = i;
+      return span;
+    }
+  }
+  ADD_FAILURE() << "no open and close of " << path;
+  return span;
+}
+
+// A document both programs can be given and whose output is known exactly:
+// items (depth, text) as a tab outline, and as the vrex file tab2vrex makes of them.
+struct Item {
+  std::size_t depth;
+  std::string text;
+};
+
+std::string header(const std::string& name) {
+  return "NOTE\nNOTE Created from " + name + " by tab2vrex\nNOTE\nNODE\n";
+}
+
+std::string as_tab_outline(const std::vector<Item>& items) {
+  std::string text;
+  for (const Item& item : items) text += std::string(item.depth, '\t') + item.text + "\n";
+  return text;
+}
+
+std::string vrex_records(const std::vector<Item>& items) {
+  std::string text;
+  long previous = -1;
+  for (const Item& item : items) {
+    for (long done = previous - static_cast<long>(item.depth) + 1; done > 0; --done)
+      text += "DONE\n";
+    text += "NODE " + item.text + "\n";
+    previous = static_cast<long>(item.depth);
+  }
+  return text + "DONE\n";
+}
+
+// Items whose output from `tab2vrex` (after `fixed` bytes of header) or from
+// vrex2tab comes to exactly `size` bytes: nested runs of short items, then one
+// depth-0 item padded to the size.
+std::vector<Item> items_for(bool to_vrex, std::size_t fixed, std::size_t size) {
+  // The output of one more item after one at depth `previous` (-1 for none).
+  auto cost = [&](const Item& item, long previous) -> std::size_t {
+    if (!to_vrex) return item.depth + item.text.size() + 1;
+    long done = previous - static_cast<long>(item.depth) + 1;
+    return 5 * static_cast<std::size_t>(done > 0 ? done : 0) + 6 + item.text.size();
+  };
+  std::size_t total = to_vrex ? fixed + 10 : 0;  // header, and the DONE and STOP at the end
+  std::vector<Item> items;
+  if (total >= size) return items;
+  long previous = -1;
+  for (std::size_t i = 0; total + 200 < size; ++i) {
+    items.push_back({i % 7, std::string(1 + i % 13, static_cast<char>('a' + i % 26))});
+    total += cost(items.back(), previous);
+    previous = static_cast<long>(items.back().depth);
+  }
+  Item last{0, ""};
+  std::size_t last_cost = cost(last, previous);
+  if (total + last_cost == size && to_vrex && !items.empty()) {
+    // An empty line is no item for tab2vrex: lengthen the item before instead.
+    items.back().text.append(last_cost, 'z');
+  } else {
+    last.text.assign(size - total - last_cost, 'z');
+    items.push_back(last);
+  }
+  return items;
+}
+
+struct Sink {
+  const char* name;
+  bool to_file;
+};
+
+struct BlockCase {
+  bool tab2vrex;
+  std::size_t size;  // bytes of output
+  Sink sink;
+};
+
+void PrintTo(const BlockCase& c, std::ostream* os) {
+  *os << (c.tab2vrex ? "tab2vrex " : "vrex2tab ") << c.size << " bytes to a " << c.sink.name;
+}
+
+class Blocks : public testing::TestWithParam<BlockCase> {};
+
+TEST_P(Blocks, WholeBlocksDuringTheRunAndTheRestAtExit) {
+  const BlockCase& c = GetParam();
+  TempDir dir;
+  std::string in = dir.path("in");
+  std::vector<Item> items = items_for(c.tab2vrex, header(in).size(), c.size);
+  std::string input = c.tab2vrex ? as_tab_outline(items) : "NODE\n" + vrex_records(items);
+  std::string expected =
+      c.tab2vrex ? header(in) + vrex_records(items) + "STOP\n" : as_tab_outline(items);
+  ASSERT_EQ(expected.size(), c.size);
+  write_file(in, input);
+
+  outline_test::Run request;
+  request.argv = traced(dir.path("log"), {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
+  if (c.sink.to_file) request.stdout_path = dir.path("out");
+  Result result = run(request);
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::string out = c.sink.to_file ? read_file(dir.path("out")) : result.out;
+  EXPECT_TRUE(out == expected) << out.size() << " bytes written";
+
+  std::vector<Call> calls = parse_log(read_file(dir.path("log")));
+  std::vector<Call> writes = on_fd(calls, "write", 1);
+  std::size_t blocks = (c.size + 255) / 256;
+  ASSERT_EQ(writes.size(), blocks);
+  std::string written;
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    long block = i + 1 < blocks ? 256 : static_cast<long>(c.size - 256 * (blocks - 1));
+    EXPECT_EQ(writes[i].count(), block) << "write " << i;
+    EXPECT_EQ(writes[i].result, block) << "write " << i;
+    written += writes[i].bytes(1);
+  }
+  EXPECT_TRUE(written == expected);
+
+  // Only the last block waits for the exit, after the input is closed.
+  InputSpan span = input_span(calls, in);
+  std::size_t before_close = 0, after_close = 0;
+  for (std::size_t i = 0; i < calls.size(); ++i)
+    if (calls[i].name == "write" && calls[i].fd() == 1)
+      ++(i < span.close ? before_close : after_close);
+  EXPECT_EQ(before_close, blocks > 0 ? blocks - 1 : 0);
+  EXPECT_EQ(after_close, blocks > 0 ? 1u : 0u);
+}
+
+// The input side does not depend on where the output goes.
+class Reads : public testing::TestWithParam<BlockCase> {};
+
+TEST_P(Reads, InputReadIn256ByteRequests) {
+  const BlockCase& c = GetParam();
+  TempDir dir;
+  std::string in = dir.path("in");
+  std::vector<Item> items = items_for(c.tab2vrex, header(in).size(), c.size);
+  std::string input = c.tab2vrex ? as_tab_outline(items) : "NODE\n" + vrex_records(items);
+  write_file(in, input);
+  outline_test::Run request;
+  request.argv = traced(dir.path("log"), {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
+  request.stdout_path = dir.path("out");
+  ASSERT_EQ(run(request).status, 0);
+
+  std::vector<Call> calls = parse_log(read_file(dir.path("log")));
+  InputSpan span = input_span(calls, in);
+  std::string read;
+  std::size_t reads = 0;
+  for (std::size_t i = span.open + 1; i < span.close; ++i) {
+    if (calls[i].name != "read" || calls[i].fd() != span.fd) continue;
+    ++reads;
+    EXPECT_EQ(calls[i].count(), 256);
+    // A regular file gives whole blocks until its end.
+    EXPECT_EQ(calls[i].result,
+              static_cast<long>(std::min<std::size_t>(256, input.size() - read.size())));
+    read += calls[i].bytes(1);
+  }
+  EXPECT_GT(reads, input.size() / 256);
+  EXPECT_TRUE(read == input);
+}
+
+std::vector<BlockCase> block_cases(bool with_pipe) {
+  std::vector<BlockCase> cases;
+  for (Sink sink : {Sink{"file", true}, Sink{"pipe", false}}) {
+    if (!sink.to_file && !with_pipe) continue;
+    for (std::size_t size : {0, 1, 255, 256, 257, 511, 512, 513, 1000, 70000})
+      cases.push_back({false, size, sink});
+    for (std::size_t size : {256, 257, 511, 512, 513, 1000, 70000})
+      cases.push_back({true, size, sink});
+  }
+  return cases;
+}
+
+std::string block_case_name(const testing::TestParamInfo<BlockCase>& info) {
+  return std::string(info.param.tab2vrex ? "tab2vrex_" : "vrex2tab_") +
+         std::to_string(info.param.size) + "_" + info.param.sink.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, Blocks, testing::ValuesIn(block_cases(true)), block_case_name);
+INSTANTIATE_TEST_SUITE_P(Sizes, Reads, testing::ValuesIn(block_cases(false)), block_case_name);
+
+TEST(StandardInput, ReadIn256ByteRequests) {
+  std::string input = "NODE\n";
+  for (int i = 0; i < 100; ++i) input += "NODE item " + std::to_string(i) + "\nDONE\n";
+  TempDir dir;
+  Result result = run(traced(dir.path("log"), {vrex2tab_path(), ""}), input);
+  ASSERT_EQ(result.status, 0);
+  std::string read;
+  for (const Call& call : on_fd(parse_log(read_file(dir.path("log"))), "read", 0)) {
+    EXPECT_EQ(call.count(), 256);
+    read += call.bytes(1);
+  }
+  EXPECT_TRUE(read == input);
+}
+
+// A program run with standard output on a pseudo-terminal in raw mode, so the
+// terminal passes every byte through unchanged.
+struct TerminalRun {
+  std::string screen;
+  std::vector<Call> calls;
+  int status = -1;
+};
+
+TerminalRun run_on_terminal(const TempDir& dir, const std::vector<std::string>& argv) {
+  TerminalRun result;
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
+    return result;
+  }
+  int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios settings;
+  if (slave < 0 || tcgetattr(slave, &settings) != 0) {
+    ADD_FAILURE() << "cannot set up the terminal: " << std::strerror(errno);
+    close(master);
+    return result;
+  }
+  cfmakeraw(&settings);
+  tcsetattr(slave, TCSANOW, &settings);
+
+  std::vector<std::string> command = traced(dir.path("log"), argv);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_RDWR);
+    int err = open(dir.path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(null, 0);
+    dup2(slave, 1);
+    dup2(err, 2);
+    std::vector<char*> args;
+    for (const auto& arg : command) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  close(slave);
+  // Read the screen until every holder of the terminal has gone (EIO).
+  for (;;) {
+    pollfd ready{master, POLLIN, 0};
+    if (poll(&ready, 1, 60000) <= 0) {
+      ADD_FAILURE() << "no end of output from the terminal";
+      kill(pid, SIGKILL);
+      break;
+    }
+    char buffer[4096];
+    ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    result.screen.append(buffer, n);
+  }
+  close(master);
+  int status;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  result.calls = on_fd(parse_log(read_file(dir.path("log"))), "write", 1);
+  return result;
+}
+
+struct TerminalCase {
+  const char* name;
+  bool tab2vrex;
+  std::vector<std::string> argv;  // after the program; "IN" stands for the input file
+  std::string input;
+  std::vector<std::string> writes;  // "IN" in them stands for the input file's name
+};
+
+void PrintTo(const TerminalCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class Terminal : public testing::TestWithParam<TerminalCase> {};
+
+std::string with_name(std::string text, const std::string& name) {
+  std::size_t at = text.find("IN");
+  if (at != std::string::npos) text.replace(at, 2, name);
+  return text;
+}
+
+TEST_P(Terminal, EveryStatementIsWrittenAtItsEnd) {
+  const TerminalCase& c = GetParam();
+  TempDir dir;
+  write_file(dir.path("in"), c.input);
+  std::vector<std::string> argv = {c.tab2vrex ? tab2vrex_path() : vrex2tab_path()};
+  for (const std::string& arg : c.argv) argv.push_back(with_name(arg, dir.path("in")));
+  TerminalRun result = run_on_terminal(dir, argv);
+  EXPECT_EQ(result.status, 0) << read_file(dir.path("err"));
+
+  std::vector<std::string> expected, written;
+  std::string screen;
+  for (const std::string& write : c.writes) expected.push_back(with_name(write, dir.path("in")));
+  for (const std::string& write : expected) screen += write;
+  for (const Call& call : result.calls) {
+    written.push_back(call.bytes(1));
+    EXPECT_EQ(call.result, call.count());
+  }
+  EXPECT_EQ(written, expected);
+  EXPECT_EQ(result.screen, screen);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statements, Terminal,
+    testing::Values(
+        TerminalCase{"Tab2vrexLines",
+                     true,
+                     {"IN"},
+                     "a\n\tb\nc\n",
+                     {"NOTE\n", "NOTE Created from IN by tab2vrex\n", "NOTE\n", "NODE\n",
+                      "NODE a\n", "NODE b\n", "DONE\n", "DONE\n", "NODE c\n", "DONE\n", "STOP\n"}},
+        TerminalCase{"Tab2vrexEmptyInput",
+                     true,
+                     {"IN"},
+                     "",
+                     {"NOTE\n", "NOTE Created from IN by tab2vrex\n", "NOTE\n", "NODE\n", "DONE\n",
+                      "STOP\n"}},
+        TerminalCase{"Vrex2tabLoneTabs",
+                     false,
+                     {"IN"},
+                     "NODE\nNODE a\nNODE b\nNODE text\nDONE\nDONE\nNODE c\nDONE\nNODE\n",
+                     {"a\n", "\t", "b\n", "\t", "\t", "text\n", "\t", "c\n", "\t", "\n"}},
+        TerminalCase{
+            "Vrex2tabTopLevelOnly", false, {"IN"}, "NODE\nNODE a\nDONE\nNODE b\n", {"a\n", "b\n"}},
+        TerminalCase{"Tab2vrexUsage", true, {}, "", {"Usage: tab2vrex <tab file>\n"}},
+        TerminalCase{"Vrex2tabUsage", false, {}, "", {"Usage: vrex2tab <vrex file>\n"}},
+        TerminalCase{
+            "OpenFailure", false, {"IN/missing"}, "", {"Failed to open IN/missing for input\n"}}),
+    [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace outline_test
