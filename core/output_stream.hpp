@@ -33,7 +33,7 @@ class OutputStream {
   }
   // One whole line as one write statement.
   [[gnu::always_inline]] inline void write_line(std::string_view text) {
-    write(text);
+    append(text.data(), text.size());
     end_line();
   }
   // `count` TABs, each a write statement of its own.
