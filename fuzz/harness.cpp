@@ -155,21 +155,6 @@ Run run_main(MainRoutine main_routine, const char* program, std::string_view inp
   return {status, output_file().contents()};
 }
 
-std::vector<std::string_view> split_lines(std::string_view bytes) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    std::size_t end = bytes.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      lines.push_back(bytes.substr(start));
-      break;
-    }
-    lines.push_back(bytes.substr(start, end - start));
-    start = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
-  }
-  return lines;
-}
-
 }  // namespace fuzz
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -57,8 +57,4 @@ const std::string& input_path();
 // The lowest descriptor number not in use.
 int lowest_free_fd();
 
-// The lines of `bytes`: each ends at LF, CR or CR LF; a last line without
-// terminator counts; no bytes, no lines.
-std::vector<std::string_view> split_lines(std::string_view bytes);
-
 }  // namespace fuzz

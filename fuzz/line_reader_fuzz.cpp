@@ -18,6 +18,7 @@
 #include "error_stop.hpp"
 #include "harness.hpp"
 #include "line_reader.hpp"
+#include "models.hpp"
 
 namespace {
 
@@ -91,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (split % 2 != 0) lines = read_from_socket(text, split);
   if (!lines) lines = read_from_memory_file(text);
 
-  std::vector<std::string_view> expected = fuzz::split_lines(text);
+  std::vector<std::string_view> expected = outline_model::split_lines(text);
   fuzz::check(lines->size() == expected.size(), "wrong number of lines from", text);
   for (std::size_t i = 0; i < expected.size(); ++i)
     fuzz::check((*lines)[i] == expected[i], "wrong line from", text);

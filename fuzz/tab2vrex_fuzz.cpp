@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "harness.hpp"
+#include "models.hpp"
 
 int tab2vrex_main(int argc, char** argv);
 int vrex2tab_main(int argc, char** argv);
@@ -62,7 +63,7 @@ void check_shape(std::string_view vrex, const std::vector<std::string_view>& lin
   std::size_t items = 0;
   for (std::string_view line : lines) items += !line.empty();
   std::size_t nodes = 0;
-  for (std::string_view line : fuzz::split_lines(vrex.substr(head.size())))
+  for (std::string_view line : outline_model::split_lines(vrex.substr(head.size())))
     nodes += line.starts_with("NODE ");
   fuzz::check(nodes == items, "not one NODE record per item", vrex);
 }
@@ -71,7 +72,7 @@ void check_shape(std::string_view vrex, const std::vector<std::string_view>& lin
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
-  std::vector<std::string_view> lines = fuzz::split_lines(input);
+  std::vector<std::string_view> lines = outline_model::split_lines(input);
 
   fuzz::Run run = fuzz::run_main(tab2vrex_main, "tab2vrex", input);
   fuzz::check(run.status == 0, "tab2vrex stopped with a run-time error");

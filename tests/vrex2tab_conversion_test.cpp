@@ -5,6 +5,7 @@
 #include <random>
 #include <string_view>
 
+#include "models.hpp"
 #include "process.hpp"
 
 namespace outline_test {
@@ -81,62 +82,6 @@ INSTANTIATE_TEST_SUITE_P(
              "b\n"}),
     [](const auto& info) { return info.param.name; });
 
-// The conversion as a recursive node walker over the whole document held in
-// memory: one call per open node, the nesting depth shared by all of them.
-class ReferenceWalker {
- public:
-  explicit ReferenceWalker(const std::string& document) : lines_(split(document)) {}
-
-  std::string convert() {
-    while (next_ < lines_.size()) {
-      const std::string& line = lines_[next_++];
-      if (line.size() < 4) continue;
-      std::string_view keyword(line.data(), 4);
-      if (keyword == "STOP") break;
-      if (keyword == "NODE") walk();
-    }
-    return out_;
-  }
-
- private:
-  // Lines end at LF, CR or CR LF; a last line needs no terminator.
-  static std::vector<std::string> split(const std::string& text) {
-    std::vector<std::string> result;
-    std::size_t i = 0;
-    while (i < text.size()) {
-      std::size_t end = text.find_first_of("\r\n", i);
-      if (end == std::string::npos) end = text.size();
-      result.push_back(text.substr(i, end - i));
-      i = end;
-      if (i == text.size()) break;
-      if (text[i++] == '\r' && i < text.size() && text[i] == '\n') ++i;
-    }
-    return result;
-  }
-
-  void walk() {
-    while (next_ < lines_.size()) {
-      const std::string& line = lines_[next_++];
-      if (line.size() < 4) continue;
-      std::string_view keyword(line.data(), 4);
-      if (keyword == "DONE") return;
-      if (keyword == "NODE") {
-        out_.append(depth_, '\t');
-        if (line.size() > 5) out_.append(line, 5);
-        out_ += '\n';
-        ++depth_;
-        walk();
-        --depth_;
-      }
-    }
-  }
-
-  std::vector<std::string> lines_;
-  std::size_t next_ = 0;
-  std::size_t depth_ = 0;
-  std::string out_;
-};
-
 // A random vrex document: mostly NODE and DONE records, with STOP, NOTE, short
 // lines, near-miss keywords and garbage mixed in, and any of the line ends.
 std::string random_document(std::mt19937& random) {
@@ -193,7 +138,7 @@ TEST_P(AgreesWithRecursiveWalker, OnRandomDocuments) {
     if (random() % 4 != 0) document = "NODE\n" + document;
     SCOPED_TRACE(testing::Message()
                  << "document " << i << ": " << testing::PrintToString(document));
-    EXPECT_EQ(convert(dir, document), ReferenceWalker(document).convert());
+    EXPECT_EQ(convert(dir, document), outline_model::RecursiveWalker(document).convert());
     if (HasFailure()) return;
   }
 }

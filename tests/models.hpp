@@ -1,0 +1,67 @@
+// Plain models of line splitting and of vrex2tab, which the tests and the fuzz
+// targets compare the programs with.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace outline_model {
+
+// Lines end at LF, CR or CR LF; a last line needs no terminator.
+inline std::vector<std::string_view> split_lines(std::string_view bytes) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    std::size_t end = bytes.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) {
+      lines.push_back(bytes.substr(start));
+      break;
+    }
+    lines.push_back(bytes.substr(start, end - start));
+    start = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+  }
+  return lines;
+}
+
+// vrex2tab as a recursive node walker over the whole document in memory: the
+// main routine reads the top level, and each open node is one call of the
+// walker, all of them sharing the nesting depth.
+class RecursiveWalker {
+ public:
+  explicit RecursiveWalker(std::string_view document) : lines_(split_lines(document)) {}
+
+  std::string convert() {
+    while (next_ < lines_.size()) {
+      std::string_view line = lines_[next_++];
+      if (line.size() < 4) continue;
+      if (line.starts_with("STOP")) break;
+      if (line.starts_with("NODE")) walk();  // a root: its text is not written
+    }
+    return tab_outline_;
+  }
+
+ private:
+  void walk() {
+    while (next_ < lines_.size()) {
+      std::string_view line = lines_[next_++];
+      if (line.size() < 4) continue;
+      if (line.starts_with("DONE")) return;
+      if (line.starts_with("NODE")) {
+        tab_outline_.append(depth_, '\t');
+        if (line.size() > 5) tab_outline_.append(line.substr(5));
+        tab_outline_.push_back('\n');
+        ++depth_;
+        walk();
+        --depth_;
+      }
+    }
+  }
+
+  std::vector<std::string_view> lines_;
+  std::size_t next_ = 0;
+  std::size_t depth_ = 0;
+  std::string tab_outline_;
+};
+
+}  // namespace outline_model
