@@ -71,9 +71,8 @@ void write_report(unsigned number, std::uintptr_t location, void* frame, void* f
   err.end_statement();
 }
 
-}  // namespace
-
-void runtime_error_stop(unsigned number, std::uintptr_t location, void* frame, void* floor) {
+// Writes the report, then what is buffered; returns the exit status.
+int report_and_write_out(unsigned number, std::uintptr_t location, void* frame, void* floor) {
   int status = number > 255 ? 255 : static_cast<int>(number);
   if (stopping) _exit(status);  // a fault while reporting: no second report
   stopping = 1;
@@ -83,7 +82,18 @@ void runtime_error_stop(unsigned number, std::uintptr_t location, void* frame, v
   pending_error = 0;
   err.write_out();
   stopping = 0;
-  end_process(status);
+  return status;
+}
+
+}  // namespace
+
+void runtime_error_stop(unsigned number, std::uintptr_t location, void* frame, void* floor) {
+  end_process(report_and_write_out(number, location, frame, floor));
+}
+
+void fault_stop(unsigned number, std::uintptr_t location, void* frame, void* floor) {
+  // Straight out: the fault may have come in the middle of exit() itself.
+  _exit(report_and_write_out(number, location, frame, floor));
 }
 
 void io_check_failed() {

@@ -37,4 +37,9 @@ std::uint16_t take_pending_error() noexcept;
 [[noreturn]] void runtime_error_stop(unsigned number, std::uintptr_t location, void* frame,
                                      void* stack_floor);
 
+// The same for a fault signal, from its handler: ends the process at once,
+// without running exit handlers.
+[[noreturn]] void fault_stop(unsigned number, std::uintptr_t location, void* frame,
+                             void* stack_floor);
+
 }  // namespace outline

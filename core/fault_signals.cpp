@@ -36,9 +36,9 @@ void on_fault(int signal, siginfo_t*, void* raw_context) {
 
   unsigned number = signal == SIGFPE ? fpe_error_number(context) : signal == SIGBUS ? 214 : 216;
   const greg_t* registers = context->uc_mcontext.gregs;
-  runtime_error_stop(number, static_cast<std::uintptr_t>(registers[REG_RIP]),
-                     reinterpret_cast<void*>(registers[REG_RBP]),
-                     reinterpret_cast<void*>(registers[REG_RSP]));
+  fault_stop(number, static_cast<std::uintptr_t>(registers[REG_RIP]),
+             reinterpret_cast<void*>(registers[REG_RBP]),
+             reinterpret_cast<void*>(registers[REG_RSP]));
 }
 
 }  // namespace
