@@ -65,7 +65,7 @@ std::size_t walk_call_chain(void* frame, void* floor, std::uintptr_t* chain,
   // Each frame holds the caller's frame pointer, then the return address.
   auto fp = static_cast<void**>(frame);
   auto low = static_cast<void**>(floor);
-  if (main_frame == nullptr || low == nullptr) return 0;
+  if (main_frame == nullptr) return 0;
   if (!reaches_main(fp, low)) {
     // Interrupted in library code that keeps no frame pointer: take the
     // nearest saved frame pointer above the stack pointer that leads to main.

@@ -13,9 +13,6 @@ class Line {
   Line& operator=(const Line&) = delete;
   ~Line();
 
-  const char* data() const noexcept { return data_; }
-  std::size_t size() const noexcept { return size_; }
-  bool empty() const noexcept { return size_ == 0; }
   std::string_view view() const noexcept { return {data_, size_}; }
 
   void clear() noexcept { size_ = 0; }

@@ -76,8 +76,6 @@ class OutputStream {
   // they are lost; after that no block is ever written again.
   bool write_out() noexcept;
 
-  bool flushes_per_statement() const noexcept { return flush_per_statement_; }
-
  private:
   void append_long(const char* data, std::size_t size) noexcept;
   void append_tab_run(unsigned long long count) noexcept;
