@@ -33,6 +33,8 @@ struct Program {
   std::string (*document)(int items);
   // An input of one top-level item of text `text`.
   std::string (*single_item)(const std::string& text);
+  // What a run writes for that item once its line is read.
+  std::string (*item_output)(const std::string& text);
   // What a clean run writes after the last item (tab2vrex's trailer).
   const char* trailer;
   // What a run writes before it reads anything, for an input named `name`.
@@ -59,12 +61,13 @@ inline std::string vrex_document(int items) {
 
 inline const Program kPrograms[] = {
     {"tab2vrex", tab2vrex_path, tab_document, [](const std::string& text) { return text + "\n"; },
-     "DONE\nSTOP\n",
+     [](const std::string& text) { return "NODE " + text + "\n"; }, "DONE\nSTOP\n",
      [](const std::string& name) {
        return "NOTE\nNOTE Created from " + name + " by tab2vrex\nNOTE\nNODE\n";
      }},
     {"vrex2tab", vrex2tab_path, vrex_document,
-     [](const std::string& text) { return "NOTE\nNODE\nNODE " + text + "\n"; }, "",
+     [](const std::string& text) { return "NOTE\nNODE\nNODE " + text + "\n"; },
+     [](const std::string& text) { return text + "\n"; }, "",
      [](const std::string&) { return std::string(); }},
 };
 

@@ -339,11 +339,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- Standard output on a pipe whose reader has gone.
 
-struct PipeResult {
+struct PipeResult : Ending {
   std::string out;  // what the reader took before it went
   std::string err;
-  int status = -1;
-  int signal = 0;
 };
 
 // Runs `argv` with standard output on a pipe whose reader takes `keep` bytes
@@ -353,21 +351,12 @@ PipeResult run_reader_gone(const std::vector<std::string>& argv, std::size_t kee
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   if (keep == 0) close(out[0]);
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork");
-  if (pid == 0) {
-    int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
-    if (null > 2) close(null);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    signal(SIGPIPE, ignore_sigpipe ? SIG_IGN : SIG_DFL);
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
+  Start child;
+  child.argv = argv;
+  child.fds[1] = out[1];
+  child.fds[2] = err[1];
+  child.ignore_sigpipe = ignore_sigpipe;
+  pid_t pid = start(child);
   close(out[1]);
   close(err[1]);
   PipeResult result;
@@ -390,11 +379,7 @@ PipeResult run_reader_gone(const std::vector<std::string>& argv, std::size_t kee
       break;
   }
   close(err[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  static_cast<Ending&>(result) = wait_for(pid);
   return result;
 }
 

@@ -299,15 +299,15 @@ TEST(StandardInput, ReadIn256ByteRequests) {
   EXPECT_TRUE(read == input);
 }
 
-// A program run with standard output on a pseudo-terminal in raw mode, so the
-// terminal passes every byte through unchanged.
+// A program run with descriptor `fd`, 1 or 2, on a pseudo-terminal in raw mode,
+// so the terminal passes every byte through unchanged.
 struct TerminalRun {
   std::string screen;
   std::vector<Call> calls;
   int status = -1;
 };
 
-TerminalRun run_on_terminal(const TempDir& dir, const std::vector<std::string>& argv) {
+TerminalRun run_on_terminal(const TempDir& dir, const std::vector<std::string>& argv, int fd) {
   TerminalRun result;
   int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -324,20 +324,15 @@ TerminalRun run_on_terminal(const TempDir& dir, const std::vector<std::string>& 
   cfmakeraw(&settings);
   tcsetattr(slave, TCSANOW, &settings);
 
-  std::vector<std::string> command = traced(dir.path("log"), argv);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = open("/dev/null", O_RDWR);
-    int err = open(dir.path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(null, 0);
-    dup2(slave, 1);
-    dup2(err, 2);
-    std::vector<char*> args;
-    for (const auto& arg : command) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
+  // The other output stream goes to a file.
+  int file = open(dir.path(fd == 1 ? "out" : "err").c_str(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  Start child;
+  child.argv = traced(dir.path("log"), argv);
+  child.fds[1] = fd == 1 ? slave : file;
+  child.fds[2] = fd == 2 ? slave : file;
+  pid_t pid = start(child);
+  close(file);
   close(slave);
   // Read the screen until every holder of the terminal has gone (EIO).
   for (;;) {
@@ -353,19 +348,19 @@ TerminalRun run_on_terminal(const TempDir& dir, const std::vector<std::string>& 
     result.screen.append(buffer, n);
   }
   close(master);
-  int status;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  result.calls = on_fd(parse_log(read_file(dir.path("log"))), "write", 1);
+  result.status = wait_for(pid).status;
+  result.calls = on_fd(parse_log(read_file(dir.path("log"))), "write", fd);
   return result;
 }
 
 struct TerminalCase {
   const char* name;
   bool tab2vrex;
-  std::vector<std::string> argv;  // after the program; "IN" stands for the input file
+  std::vector<std::string> argv;  // after the program; "IN" is the input file, "DIR" its folder
   std::string input;
   std::vector<std::string> writes;  // "IN" in them stands for the input file's name
+  int fd = 1;                       // the descriptor on the terminal
+  int status = 0;
 };
 
 void PrintTo(const TerminalCase& c, std::ostream* os) {
@@ -380,25 +375,35 @@ std::string with_name(std::string text, const std::string& name) {
   return text;
 }
 
+// `text` with each code location of a report as $XXXXXXXX.
+std::string without_locations(std::string text) {
+  for (std::size_t at = text.find('$'); at != std::string::npos; at = text.find('$', at + 1))
+    if (text.size() - at > 8 &&
+        text.substr(at + 1, 8).find_first_not_of("0123456789ABCDEF") == std::string::npos)
+      text.replace(at + 1, 8, "XXXXXXXX");
+  return text;
+}
+
 TEST_P(Terminal, EveryStatementIsWrittenAtItsEnd) {
   const TerminalCase& c = GetParam();
   TempDir dir;
   write_file(dir.path("in"), c.input);
   std::vector<std::string> argv = {c.tab2vrex ? tab2vrex_path() : vrex2tab_path()};
-  for (const std::string& arg : c.argv) argv.push_back(with_name(arg, dir.path("in")));
-  TerminalRun result = run_on_terminal(dir, argv);
-  EXPECT_EQ(result.status, 0) << read_file(dir.path("err"));
+  for (const std::string& arg : c.argv)
+    argv.push_back(arg == "DIR" ? dir.path("") : with_name(arg, dir.path("in")));
+  TerminalRun result = run_on_terminal(dir, argv, c.fd);
+  EXPECT_EQ(result.status, c.status) << read_file(dir.path("err"));
 
   std::vector<std::string> expected, written;
   std::string screen;
   for (const std::string& write : c.writes) expected.push_back(with_name(write, dir.path("in")));
   for (const std::string& write : expected) screen += write;
   for (const Call& call : result.calls) {
-    written.push_back(call.bytes(1));
+    written.push_back(without_locations(call.bytes(1)));
     EXPECT_EQ(call.result, call.count());
   }
   EXPECT_EQ(written, expected);
-  EXPECT_EQ(result.screen, screen);
+  EXPECT_EQ(without_locations(result.screen), screen);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -426,7 +431,15 @@ INSTANTIATE_TEST_SUITE_P(
         TerminalCase{"Tab2vrexUsage", true, {}, "", {"Usage: tab2vrex <tab file>\n"}},
         TerminalCase{"Vrex2tabUsage", false, {}, "", {"Usage: vrex2tab <vrex file>\n"}},
         TerminalCase{
-            "OpenFailure", false, {"IN/missing"}, "", {"Failed to open IN/missing for input\n"}}),
+            "OpenFailure", false, {"IN/missing"}, "", {"Failed to open IN/missing for input\n"}},
+        // The run-time error report: each line as soon as it ends.
+        TerminalCase{"ReportLineByLine",
+                     false,
+                     {"DIR"},
+                     "",
+                     {"Runtime error 5 at $XXXXXXXX\n", "  $XXXXXXXX\n", "  $XXXXXXXX\n", "\n"},
+                     2,
+                     5}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace
