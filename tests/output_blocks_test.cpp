@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -284,6 +285,145 @@ std::string block_case_name(const testing::TestParamInfo<BlockCase>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Blocks, testing::ValuesIn(block_cases(true)), block_case_name);
 INSTANTIATE_TEST_SUITE_P(Sizes, Reads, testing::ValuesIn(block_cases(false)), block_case_name);
+
+// --- One read(2) per end-of-input test: vrex2tab makes one for each node
+// still open at the end, as each walker call returns, then one at the top level.
+
+struct EndCase {
+  const char* name;
+  bool tab2vrex;
+  std::string input;
+  std::size_t reads;  // of the input, the last ones at its end
+};
+
+void PrintTo(const EndCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class EndOfInput : public testing::TestWithParam<EndCase> {};
+
+TEST_P(EndOfInput, OneReadPerTest) {
+  const EndCase& c = GetParam();
+  TempDir dir;
+  std::string in = dir.path("in");
+  write_file(in, c.input);
+  outline_test::Run request;
+  request.argv = traced(dir.path("log"), {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
+  request.stdout_path = dir.path("out");
+  ASSERT_EQ(run(request).status, 0);
+  std::vector<Call> calls = parse_log(read_file(dir.path("log")));
+  InputSpan span = input_span(calls, in);
+  std::size_t reads = 0;
+  for (std::size_t i = span.open + 1; i < span.close; ++i)
+    reads += calls[i].name == "read" && calls[i].fd() == span.fd;
+  EXPECT_EQ(reads, c.reads);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, EndOfInput,
+    testing::Values(EndCase{"Vrex2tabFourNodesOpen", false, "NODE\nNODE a\nNODE b\nNODE c\n", 6},
+                    EndCase{"Vrex2tabAllClosed", false, "NODE\nNODE a\nDONE\nDONE\n", 2},
+                    EndCase{"Vrex2tabEmpty", false, "", 1},
+                    // A top-level STOP ends reading: the rest of the file is never read.
+                    EndCase{"Vrex2tabTopLevelStop", false,
+                            "NODE\nDONE\nSTOP\n" + std::string(600, 'x'), 1},
+                    EndCase{"Tab2vrexLines", true, "a\n\tb\n", 2},
+                    // End of input ends a last line without a read for its terminator.
+                    EndCase{"Tab2vrexLastLineUnterminated", true, "a\nb", 3}),
+    [](const auto& info) { return info.param.name; });
+
+// --- An end of input that is not final: on a terminal or a socket, reading
+// goes on after an empty read.
+
+enum class Source { kTerminal, kSocket };
+
+struct LaterInputCase {
+  const char* name;
+  bool tab2vrex;
+  Source source;
+  std::vector<std::string> pieces;  // typed, or one packet each
+  std::string output;
+};
+
+void PrintTo(const LaterInputCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class LaterInput : public testing::TestWithParam<LaterInputCase> {};
+
+TEST_P(LaterInput, IsRead) {
+  const LaterInputCase& c = GetParam();
+  TempDir dir;
+  int ours = -1, theirs = -1;
+  if (c.source == Source::kTerminal) {
+    // Canonical mode without echo: each read(2) gives one line, or the bytes
+    // before a Ctrl-D; a Ctrl-D at the start of a line gives an empty read.
+    ours = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(ours >= 0 && grantpt(ours) == 0 && unlockpt(ours) == 0);
+    theirs = open(ptsname(ours), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios settings;
+    ASSERT_TRUE(theirs >= 0 && tcgetattr(theirs, &settings) == 0);
+    settings.c_lflag &= ~ECHO;
+    tcsetattr(theirs, TCSANOW, &settings);
+  } else {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+    ours = pair[0], theirs = pair[1];
+  }
+  int out = open(dir.path("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  Start child;
+  child.argv = {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), ""};
+  child.fds[0] = theirs;
+  child.fds[1] = out;
+  pid_t pid = start(child);
+  close(out);
+  for (const std::string& piece : c.pieces)
+    EXPECT_EQ(c.source == Source::kTerminal ? write(ours, piece.data(), piece.size())
+                                            : send(ours, piece.data(), piece.size(), 0),
+              ssize_t(piece.size()));
+  if (c.source == Source::kSocket) shutdown(ours, SHUT_WR);
+  // A program that reads past the last end of input would wait for ever.
+  siginfo_t ended = {};
+  for (int tries = 0; tries < 10000 && ended.si_pid != pid; ++tries) {
+    waitid(P_PID, pid, &ended, WEXITED | WNOHANG | WNOWAIT);
+    if (ended.si_pid != pid) usleep(1000);
+  }
+  EXPECT_EQ(ended.si_pid, pid) << "still reading after the last end of input";
+  if (ended.si_pid != pid) kill(pid, SIGKILL);
+  Ending ending = wait_for(pid);
+  close(ours);
+  close(theirs);
+  EXPECT_EQ(ending.status, 0);
+  EXPECT_EQ(read_file(dir.path("out")), c.output);
+}
+
+const std::string kEmptyHeader = "NOTE\nNOTE Created from  by tab2vrex\nNOTE\nNODE\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, LaterInput,
+    testing::Values(
+        // One end of input per open node; the last one, at the top level, ends the run.
+        LaterInputCase{
+            "Vrex2tabSocket", false, Source::kSocket, {"NODE\nNODE a\n", "", "NODE b\n"}, "a\nb\n"},
+        LaterInputCase{"Vrex2tabTerminal",
+                       false,
+                       Source::kTerminal,
+                       {"NODE\nNODE a\n\x04", "NODE b\n\x04", "\x04\x04"},
+                       "a\nb\n"},
+        // A line typed without LF, then end of input: the line ends there, and
+        // the next line is read whole.
+        LaterInputCase{"Tab2vrexLineWithoutLf",
+                       true,
+                       Source::kTerminal,
+                       {"abc\x04", "\x04", "xyz\n", "\x04"},
+                       kEmptyHeader + "NODE abc\nDONE\nNODE xyz\nDONE\nSTOP\n"},
+        // End of file is not remembered: after an empty read, the next test reads again.
+        LaterInputCase{"Tab2vrexAfterEmptyRead",
+                       true,
+                       Source::kSocket,
+                       {"abc", "", "xyz\n"},
+                       kEmptyHeader + "NODE abc\nDONE\nNODE xyz\nDONE\nSTOP\n"}),
+    [](const auto& info) { return info.param.name; });
 
 TEST(StandardInput, ReadIn256ByteRequests) {
   std::string input = "NODE\n";
