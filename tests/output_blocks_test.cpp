@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "models.hpp"
 #include "process.hpp"
 
 namespace outline_test {
@@ -122,10 +123,6 @@ struct Item {
   std::string text;
 };
 
-std::string header(const std::string& name) {
-  return "NOTE\nNOTE Created from " + name + " by tab2vrex\nNOTE\nNODE\n";
-}
-
 std::string as_tab_outline(const std::vector<Item>& items) {
   std::string text;
   for (const Item& item : items) text += std::string(item.depth, '\t') + item.text + "\n";
@@ -196,10 +193,12 @@ TEST_P(Blocks, WholeBlocksDuringTheRunAndTheRestAtExit) {
   const BlockCase& c = GetParam();
   TempDir dir;
   std::string in = dir.path("in");
-  std::vector<Item> items = items_for(c.tab2vrex, header(in).size(), c.size);
+  std::vector<Item> items =
+      items_for(c.tab2vrex, outline_model::tab2vrex_header(in).size(), c.size);
   std::string input = c.tab2vrex ? as_tab_outline(items) : "NODE\n" + vrex_records(items);
-  std::string expected =
-      c.tab2vrex ? header(in) + vrex_records(items) + "STOP\n" : as_tab_outline(items);
+  std::string expected = c.tab2vrex
+                             ? outline_model::tab2vrex_header(in) + vrex_records(items) + "STOP\n"
+                             : as_tab_outline(items);
   ASSERT_EQ(expected.size(), c.size);
   write_file(in, input);
 
@@ -241,7 +240,8 @@ TEST_P(Reads, InputReadIn256ByteRequests) {
   const BlockCase& c = GetParam();
   TempDir dir;
   std::string in = dir.path("in");
-  std::vector<Item> items = items_for(c.tab2vrex, header(in).size(), c.size);
+  std::vector<Item> items =
+      items_for(c.tab2vrex, outline_model::tab2vrex_header(in).size(), c.size);
   std::string input = c.tab2vrex ? as_tab_outline(items) : "NODE\n" + vrex_records(items);
   write_file(in, input);
   outline_test::Run request;
@@ -397,7 +397,7 @@ TEST_P(LaterInput, IsRead) {
   EXPECT_EQ(read_file(dir.path("out")), c.output);
 }
 
-const std::string kEmptyHeader = "NOTE\nNOTE Created from  by tab2vrex\nNOTE\nNODE\n";
+const std::string kEmptyHeader = outline_model::tab2vrex_header("");
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, LaterInput,
