@@ -236,33 +236,39 @@ TEST_P(Blocks, WholeBlocksDuringTheRunAndTheRestAtExit) {
 // The input side does not depend on where the output goes.
 class Reads : public testing::TestWithParam<BlockCase> {};
 
+// Runs the program on the file `in` holding `input`, standard output to a
+// file; returns the read(2) calls on the input.
+std::vector<Call> input_reads(const TempDir& dir, bool tab2vrex, const std::string& input) {
+  std::string in = dir.path("in");
+  write_file(in, input);
+  outline_test::Run request;
+  request.argv = traced(dir.path("log"), {tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
+  request.stdout_path = dir.path("out");
+  EXPECT_EQ(run(request).status, 0);
+  std::vector<Call> calls = parse_log(read_file(dir.path("log")));
+  InputSpan span = input_span(calls, in);
+  std::vector<Call> reads;
+  for (std::size_t i = span.open + 1; i < span.close; ++i)
+    if (calls[i].name == "read" && calls[i].fd() == span.fd) reads.push_back(calls[i]);
+  return reads;
+}
+
 TEST_P(Reads, InputReadIn256ByteRequests) {
   const BlockCase& c = GetParam();
   TempDir dir;
-  std::string in = dir.path("in");
   std::vector<Item> items =
-      items_for(c.tab2vrex, outline_model::tab2vrex_header(in).size(), c.size);
+      items_for(c.tab2vrex, outline_model::tab2vrex_header(dir.path("in")).size(), c.size);
   std::string input = c.tab2vrex ? as_tab_outline(items) : "NODE\n" + vrex_records(items);
-  write_file(in, input);
-  outline_test::Run request;
-  request.argv = traced(dir.path("log"), {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
-  request.stdout_path = dir.path("out");
-  ASSERT_EQ(run(request).status, 0);
-
-  std::vector<Call> calls = parse_log(read_file(dir.path("log")));
-  InputSpan span = input_span(calls, in);
+  std::vector<Call> reads = input_reads(dir, c.tab2vrex, input);
   std::string read;
-  std::size_t reads = 0;
-  for (std::size_t i = span.open + 1; i < span.close; ++i) {
-    if (calls[i].name != "read" || calls[i].fd() != span.fd) continue;
-    ++reads;
-    EXPECT_EQ(calls[i].count(), 256);
+  for (const Call& call : reads) {
+    EXPECT_EQ(call.count(), 256);
     // A regular file gives whole blocks until its end.
-    EXPECT_EQ(calls[i].result,
+    EXPECT_EQ(call.result,
               static_cast<long>(std::min<std::size_t>(256, input.size() - read.size())));
-    read += calls[i].bytes(1);
+    read += call.bytes(1);
   }
-  EXPECT_GT(reads, input.size() / 256);
+  EXPECT_GT(reads.size(), input.size() / 256);
   EXPECT_TRUE(read == input);
 }
 
@@ -303,20 +309,8 @@ void PrintTo(const EndCase& c, std::ostream* os) {
 class EndOfInput : public testing::TestWithParam<EndCase> {};
 
 TEST_P(EndOfInput, OneReadPerTest) {
-  const EndCase& c = GetParam();
   TempDir dir;
-  std::string in = dir.path("in");
-  write_file(in, c.input);
-  outline_test::Run request;
-  request.argv = traced(dir.path("log"), {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
-  request.stdout_path = dir.path("out");
-  ASSERT_EQ(run(request).status, 0);
-  std::vector<Call> calls = parse_log(read_file(dir.path("log")));
-  InputSpan span = input_span(calls, in);
-  std::size_t reads = 0;
-  for (std::size_t i = span.open + 1; i < span.close; ++i)
-    reads += calls[i].name == "read" && calls[i].fd() == span.fd;
-  EXPECT_EQ(reads, c.reads);
+  EXPECT_EQ(input_reads(dir, GetParam().tab2vrex, GetParam().input).size(), GetParam().reads);
 }
 
 INSTANTIATE_TEST_SUITE_P(
