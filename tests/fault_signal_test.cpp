@@ -183,7 +183,8 @@ TEST_P(FaultSignal, EndsTheRunAsItShould) {
   EXPECT_TRUE(blocked) << c.program.name << " never waited on its input";
   unsigned long long blocked_mask = blocked_signals(pid);
   kill(pid, blocked ? c.signal : SIGKILL);
-  Ending ending = wait_for(pid);
+  Ending ending = wait_for(pid, 10'000);
+  EXPECT_FALSE(ending.killed) << "the signal did not end the run";
   std::string out_text = read_file(dir.path("out")), err_text = read_file(dir.path("err"));
 
   if (c.parent_blocks) {
@@ -292,15 +293,14 @@ class FullPipe {
     if (write_ >= 0) close(write_);
     write_ = -1;
   }
-  // What was written after the filler, up to the end of the pipe.
+  // What was written after the filler, up to the end of the pipe or a 10 s pause.
   std::string drain() {
     std::string bytes;
     char buffer[4096];
-    for (ssize_t n; (n = ::read(read_, buffer, sizeof buffer)) != 0;) {
-      if (n > 0)
-        bytes.append(buffer, n);
-      else if (errno != EINTR)
-        break;
+    for (pollfd ready{read_, POLLIN, 0}; poll(&ready, 1, 10'000) > 0;) {
+      ssize_t n = ::read(read_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      bytes.append(buffer, n);
     }
     return bytes.substr(std::min(filled_, bytes.size()));
   }
@@ -333,14 +333,15 @@ class StoppedTerminal {
   StoppedTerminal(const StoppedTerminal&) = delete;
   StoppedTerminal& operator=(const StoppedTerminal&) = delete;
   int slave() const { return slave_; }
-  // Restarts the output and reads the screen until every holder has gone.
+  // Restarts the output and reads the screen until every holder has gone or
+  // nothing comes for 10 s.
   std::string restart_and_read() {
     tcflow(slave_, TCOON);
     close(slave_);
     slave_ = -1;
     std::string screen;
     char buffer[4096];
-    for (pollfd ready{master_, POLLIN, 0}; poll(&ready, 1, 60000) > 0;) {
+    for (pollfd ready{master_, POLLIN, 0}; poll(&ready, 1, 10'000) > 0;) {
       ssize_t n = ::read(master_, buffer, sizeof buffer);
       if (n <= 0) break;
       screen.append(buffer, n);
@@ -439,7 +440,8 @@ TEST_P(StopUnderWay, KeepsFirstReportOutputAndStatus) {
   std::string out = c.held == Held::kOutput ? pipe.drain() : read_file(dir.path("file"));
   std::string err =
       c.held == Held::kReport ? terminal.restart_and_read() : read_file(dir.path("file"));
-  Ending ending = wait_for(pid);
+  Ending ending = wait_for(pid, 10'000);
+  EXPECT_FALSE(ending.killed) << "the stop never ended";
   if (c.held == Held::kReport) out = read_file(dir.path("file"));
 
   EXPECT_EQ(ending.status, expected_status) << "signal " << ending.signal;

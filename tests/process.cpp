@@ -44,11 +44,23 @@ pid_t start(const Start& request) {
   _exit(127);
 }
 
-Ending wait_for(pid_t pid) {
+Ending wait_for(pid_t pid, int limit_ms) {
+  bool killed = false;
+  for (int waited = 0; limit_ms >= 0; ++waited) {
+    siginfo_t info = {};
+    if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) break;
+    if (waited >= limit_ms) {
+      kill(pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    usleep(1000);
+  }
   int status;
   rusage usage = {};
   while (wait4(pid, &status, 0, &usage) < 0) check(errno == EINTR, "wait4");
   Ending ending;
+  ending.killed = killed;
   ending.max_rss_kb = usage.ru_maxrss;
   ending.cpu_ms = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
                   (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;

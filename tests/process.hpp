@@ -23,6 +23,7 @@ struct Ending {
   int signal = 0;       // the signal that ended it, if any
   long max_rss_kb = 0;  // peak resident size of the child, in KiB
   long cpu_ms = 0;      // processor time of the child, user and system
+  bool killed = false;  // still running at the time limit, and killed then
 };
 
 struct Result : Ending {
@@ -43,8 +44,8 @@ struct Start {
 
 // Starts the child; the caller's descriptors stay open in the caller.
 pid_t start(const Start& start);
-// Waits until `pid` has ended.
-Ending wait_for(pid_t pid);
+// Waits until `pid` has ended; one still running after `limit_ms` is killed.
+Ending wait_for(pid_t pid, int limit_ms = -1);
 
 // Paths of the programs under test, from the build.
 std::string tab2vrex_path();
