@@ -437,12 +437,12 @@ TEST_P(StopUnderWay, KeepsFirstReportOutputAndStatus) {
     burst(pid);
     EXPECT_TRUE(wait_until(pid, [&] { return waits_in_write(pid, held_fd); }));
   }
-  std::string out = c.held == Held::kOutput ? pipe.drain() : read_file(dir.path("file"));
-  std::string err =
-      c.held == Held::kReport ? terminal.restart_and_read() : read_file(dir.path("file"));
+  std::string held_bytes = c.held == Held::kOutput ? pipe.drain() : terminal.restart_and_read();
   Ending ending = wait_for(pid, 10'000);
   EXPECT_FALSE(ending.killed) << "the stop never ended";
-  if (c.held == Held::kReport) out = read_file(dir.path("file"));
+  std::string file_bytes = read_file(dir.path("file"));
+  const std::string& out = c.held == Held::kOutput ? held_bytes : file_bytes;
+  const std::string& err = c.held == Held::kReport ? held_bytes : file_bytes;
 
   EXPECT_EQ(ending.status, expected_status) << "signal " << ending.signal;
   EXPECT_EQ(out, expected_out);
