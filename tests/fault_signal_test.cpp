@@ -269,6 +269,19 @@ INSTANTIATE_TEST_SUITE_P(Programs, Handlers, testing::ValuesIn(kPrograms),
 // --- Fault signals while a stop is under way change nothing of it: bursts of
 // them sent from outside, and a fault as the kernel reports one.
 
+// What `fd` gives until its end (for a terminal, the end of its last holder)
+// or until nothing comes for 10 s.
+std::string read_to_end(int fd) {
+  std::string bytes;
+  char buffer[4096];
+  for (pollfd ready{fd, POLLIN, 0}; poll(&ready, 1, 10'000) > 0;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    bytes.append(buffer, n);
+  }
+  return bytes;
+}
+
 // A pipe whose buffer is full: a write to it waits until the pipe is drained.
 class FullPipe {
  public:
@@ -295,13 +308,7 @@ class FullPipe {
   }
   // What was written after the filler, up to the end of the pipe or a 10 s pause.
   std::string drain() {
-    std::string bytes;
-    char buffer[4096];
-    for (pollfd ready{read_, POLLIN, 0}; poll(&ready, 1, 10'000) > 0;) {
-      ssize_t n = ::read(read_, buffer, sizeof buffer);
-      if (n <= 0) break;
-      bytes.append(buffer, n);
-    }
+    std::string bytes = read_to_end(read_);
     return bytes.substr(std::min(filled_, bytes.size()));
   }
 
@@ -339,14 +346,7 @@ class StoppedTerminal {
     tcflow(slave_, TCOON);
     close(slave_);
     slave_ = -1;
-    std::string screen;
-    char buffer[4096];
-    for (pollfd ready{master_, POLLIN, 0}; poll(&ready, 1, 10'000) > 0;) {
-      ssize_t n = ::read(master_, buffer, sizeof buffer);
-      if (n <= 0) break;
-      screen.append(buffer, n);
-    }
-    return screen;
+    return read_to_end(master_);
   }
 
  private:
