@@ -6,6 +6,7 @@
 
 #include "call_chain.hpp"
 #include "error_numbers.hpp"
+#include "fault_signals.hpp"
 #include "output_stream.hpp"
 #include "process_end.hpp"
 
@@ -32,8 +33,6 @@ namespace {
 constexpr std::size_t kChainLimit = 257;
 constexpr std::size_t kTerminalChainLimit = 9;
 
-volatile sig_atomic_t stopping = 0;
-
 void append_decimal(unsigned number) noexcept {
   char digits[10];
   std::size_t n = 0;
@@ -50,6 +49,12 @@ void append_location(std::uintptr_t address) noexcept {
   err.append(text, sizeof text);
 }
 
+// Ends a line of the report, a write statement of its own.
+void end_report_line() noexcept {
+  err.append_byte('\n');
+  err.end_statement();
+}
+
 void write_report(unsigned number, std::uintptr_t location, void* frame, void* floor) noexcept {
   std::uintptr_t chain[kChainLimit];
   std::size_t limit = is_terminal(2) ? kTerminalChainLimit : kChainLimit;
@@ -58,30 +63,40 @@ void write_report(unsigned number, std::uintptr_t location, void* frame, void* f
   append_decimal(number);
   err.append(" at ", 4);
   append_location(location);
-  err.append_byte('\n');
+  end_report_line();
   err.append("  ", 2);
   append_location(location);
-  err.append_byte('\n');
+  end_report_line();
   for (std::size_t i = 0; i < count; ++i) {
     err.append("  ", 2);
     append_location(chain[i]);
-    err.append_byte('\n');
+    end_report_line();
   }
-  err.append_byte('\n');
-  err.end_statement();
+  end_report_line();
+}
+
+// The stop under way, if any: once begun, a stop is not interrupted.
+volatile sig_atomic_t stopping = 0;
+volatile sig_atomic_t stop_status = 0;
+
+int exit_status(unsigned number) noexcept {
+  return number > 255 ? 255 : static_cast<int>(number);
+}
+
+void begin_stop(int status) noexcept {
+  stop_status = status;
+  stopping = 1;
 }
 
 // Writes the report, then what is buffered; returns the exit status.
 int report_and_write_out(unsigned number, std::uintptr_t location, void* frame, void* floor) {
-  int status = number > 255 ? 255 : static_cast<int>(number);
-  if (stopping) _exit(status);  // a fault while reporting: no second report
-  stopping = 1;
+  int status = exit_status(number);
+  begin_stop(status);
   pending_error = 0;
   write_report(number, location, frame, floor);
   out.write_out();  // a block lost here leaves the report's number as it is
   pending_error = 0;
   err.write_out();
-  stopping = 0;
   return status;
 }
 
@@ -92,8 +107,23 @@ void runtime_error_stop(unsigned number, std::uintptr_t location, void* frame, v
 }
 
 void fault_stop(unsigned number, std::uintptr_t location, void* frame, void* floor) {
+  begin_stop(exit_status(number));
+  // From here on a fault signal finds this stop under way.
+  unblock_fault_signals();
   // Straight out: the fault may have come in the middle of exit() itself.
   _exit(report_and_write_out(number, location, frame, floor));
+}
+
+bool stop_under_way() noexcept {
+  return stopping != 0;
+}
+
+void fault_in_stop() noexcept {
+  // Runs in a handler with the fault signals blocked: a fault here too ends
+  // the process at once.
+  pending_error = 0;
+  out.write_out();
+  _exit(stop_status);
 }
 
 void io_check_failed() {
@@ -103,6 +133,7 @@ void io_check_failed() {
 }
 
 void normal_end() {
+  begin_stop(0);
   // The last block is checked like every other: losing it is error 101.
   if (!out.write_out()) {
     auto fp = static_cast<void**>(__builtin_frame_address(0));

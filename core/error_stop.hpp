@@ -42,4 +42,12 @@ std::uint16_t take_pending_error() noexcept;
 [[noreturn]] void fault_stop(unsigned number, std::uintptr_t location, void* frame,
                              void* stack_floor);
 
+// True once a stop has begun: a run-time error stop, a fault stop or the normal end.
+bool stop_under_way() noexcept;
+
+// Ends the process after a fault inside the stop under way, which cannot go
+// on: writes out what standard output still holds and ends with that stop's
+// status, without a second report.
+[[noreturn]] void fault_in_stop() noexcept;
+
 }  // namespace outline

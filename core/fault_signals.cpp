@@ -4,13 +4,14 @@
 #include <ucontext.h>
 
 #include <cstdint>
-#include <initializer_list>
 
 #include "error_stop.hpp"
 
 namespace outline {
 
 namespace {
+
+constexpr int kFaultSignals[] = {SIGFPE, SIGSEGV, SIGBUS, SIGILL};
 
 // x87 status word flags.
 constexpr unsigned kInvalid = 0x01, kDenormal = 0x02, kZeroDivide = 0x04, kOverflow = 0x08,
@@ -27,18 +28,23 @@ unsigned fpe_error_number(const ucontext_t* context) noexcept {
   return 200;
 }
 
-void on_fault(int signal, siginfo_t*, void* raw_context) {
+void on_fault(int signal, siginfo_t* info, void* raw_context) {
+  // The four fault signals are blocked on entry, so a stop begins only once.
+  if (stop_under_way()) {
+    if (info->si_code <= 0) return;  // sent from outside: the stop under way goes on
+    fault_in_stop();                 // a real fault there cannot be resumed
+  }
   const auto* context = static_cast<const ucontext_t*>(raw_context);
-  sigset_t own;
-  sigemptyset(&own);
-  sigaddset(&own, signal);
-  sigprocmask(SIG_UNBLOCK, &own, nullptr);
-
   unsigned number = signal == SIGFPE ? fpe_error_number(context) : signal == SIGBUS ? 214 : 216;
   const greg_t* registers = context->uc_mcontext.gregs;
   fault_stop(number, static_cast<std::uintptr_t>(registers[REG_RIP]),
              reinterpret_cast<void*>(registers[REG_RBP]),
              reinterpret_cast<void*>(registers[REG_RSP]));
+}
+
+void fault_signal_set(sigset_t* set) noexcept {
+  sigemptyset(set);
+  for (int signal : kFaultSignals) sigaddset(set, signal);
 }
 
 }  // namespace
@@ -47,8 +53,16 @@ void install_fault_handlers() noexcept {
   struct sigaction action = {};
   action.sa_sigaction = on_fault;
   action.sa_flags = SA_SIGINFO;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGFPE, SIGSEGV, SIGBUS, SIGILL}) sigaction(signal, &action, nullptr);
+  fault_signal_set(&action.sa_mask);
+  for (int signal : kFaultSignals) sigaction(signal, &action, nullptr);
+  // The mask is inherited across exec: a parent may have blocked them.
+  unblock_fault_signals();
+}
+
+void unblock_fault_signals() noexcept {
+  sigset_t set;
+  fault_signal_set(&set);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 }  // namespace outline

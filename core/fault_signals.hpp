@@ -3,7 +3,11 @@
 
 namespace outline {
 
-// Installs the four handlers, in that order. Every other signal is left alone.
+// Installs the four handlers, in that order, and unblocks the four signals.
+// Every other signal is left alone, mask included.
 void install_fault_handlers() noexcept;
+
+// Unblocks the four signals, which each handler blocks while it runs.
+void unblock_fault_signals() noexcept;
 
 }  // namespace outline

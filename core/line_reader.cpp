@@ -93,7 +93,8 @@ std::string_view LineReader::read_line_across_blocks(std::size_t scanned) noexce
     std::memmove(buffer_, buffer_ + position_, available);
     position_ = 0;
     end_ = available;
-    if (!read_more()) {  // end of file ends a last line, and a CR before it
+    // End of input ends a last line: no read for its end, which could eat later input's first byte.
+    if (!read_more()) {
       position_ = end_;
       return {buffer_, scanned};
     }
@@ -105,7 +106,7 @@ std::string_view LineReader::read_line_across_blocks(std::size_t scanned) noexce
 std::string_view LineReader::read_long_line() noexcept {
   long_line_.clear();
   for (;;) {
-    if (position_ == end_ && !fill()) return long_line_.view();  // end of file ends a last line
+    if (position_ == end_ && !fill()) return long_line_.view();  // ends a last line, as above
     const char* start = buffer_ + position_;
     std::size_t length = line_length(start, end_ - position_);
     if (!long_line_.append(start, length)) return long_line_.view();
@@ -124,9 +125,9 @@ void LineReader::close_unchecked() noexcept {
   int fd = fd_;
   fd_ = -1;
   if (fd <= 2) return;
-  while (::close(fd) != 0) {
-    if (errno != EINTR) return record_errno(errno);
-  }
+  // Linux releases the descriptor even when close(2) fails with EINTR: a
+  // second close could only fail, or close a descriptor opened meanwhile.
+  if (::close(fd) != 0 && errno != EINTR) record_errno(errno);
 }
 
 }  // namespace outline

@@ -22,7 +22,7 @@ std::size_t leading_tabs(std::string_view line) {
 }
 
 std::string header() {
-  return "NOTE\nNOTE Created from " + fuzz::input_path() + " by tab2vrex\nNOTE\nNODE\n";
+  return outline_model::tab2vrex_header(fuzz::input_path());
 }
 
 std::string converted(const std::vector<std::string_view>& lines) {

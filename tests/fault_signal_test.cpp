@@ -1,19 +1,26 @@
 // Fault signals sent from outside while a program waits on its input: each of
 // the four is turned into a run-time error report and its error number as the
-// exit status; any other signal ends the process by the signal, with no report.
+// exit status, also when the parent blocked them; any other signal ends the
+// process by the signal, with no report. Once a stop has begun, later fault
+// signals change nothing of it.
 #include <fcntl.h>
-#include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <stdexcept>
 
-#include "process.hpp"
+#include "fault_support.hpp"
 
 namespace outline_test {
 namespace {
@@ -62,131 +69,406 @@ bool waits_on(pid_t pid, Wait wait, const std::string& fifo) {
   return false;
 }
 
-struct Ending {
-  int status = -1;  // exit status, or -1 if ended by a signal
-  int signal = 0;
-  std::string out, err;
+// Waits, boundedly, until `blocked` holds; false if `pid` ended before.
+bool wait_until(pid_t pid, const std::function<bool()>& blocked) {
+  for (int tries = 0; tries < 60000; ++tries) {
+    if (blocked()) return true;
+    siginfo_t info = {};
+    if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+      return false;
+    usleep(1000);
+  }
+  return false;
+}
+
+// A FIFO as the input. With a writer, which has put `bytes` in it, the
+// reader's open does not wait but its read does once the bytes are taken;
+// without one the reader waits in open(2).
+class Fifo {
+ public:
+  Fifo(const TempDir& dir, bool with_writer, const std::string& bytes = {})
+      : path_(dir.path("fifo")) {
+    if (mkfifo(path_.c_str(), 0600) != 0) throw std::runtime_error("mkfifo");
+    if (!with_writer) return;
+    writer_ = open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    if (writer_ < 0 || write(writer_, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+      throw std::runtime_error("FIFO writer");
+  }
+  ~Fifo() { close_writer(); }
+  Fifo(const Fifo&) = delete;
+  Fifo& operator=(const Fifo&) = delete;
+  // Ends the input after the bytes.
+  void close_writer() {
+    if (writer_ >= 0) close(writer_);
+    writer_ = -1;
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  int writer_ = -1;
 };
 
-// Starts `program` on a FIFO, waits until it blocks there and sends `signal`.
-Ending signal_while_waiting(const std::string& program, Wait wait, int signal) {
-  TempDir dir;
-  std::string fifo = dir.path("fifo");
-  Ending ending;
-  if (mkfifo(fifo.c_str(), 0600) != 0) {
-    ADD_FAILURE() << "mkfifo: " << std::strerror(errno);
-    return ending;
-  }
-  // Opened for reading and writing, the FIFO has a writer at once and its
-  // reader's open does not wait.
-  int writer = wait == Wait::kRead ? open(fifo.c_str(), O_RDWR | O_CLOEXEC) : -1;
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = open("/dev/null", O_RDONLY);
-    int out = open(dir.path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(dir.path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(null, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    execl(program.c_str(), program.c_str(), fifo.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  // A bounded wait, only so that a program that never blocks cannot hang the test.
-  bool blocked = false, ended = false;
-  int status = 0;
-  for (int tries = 0; tries < 60000 && !blocked && !ended; ++tries) {
-    blocked = waits_on(pid, wait, fifo);
-    ended = !blocked && waitpid(pid, &status, WNOHANG) == pid;
-    if (!blocked && !ended) usleep(1000);
-  }
-  EXPECT_TRUE(blocked) << program << " never waited on its input";
-  if (!ended) {
-    kill(pid, blocked ? signal : SIGKILL);
-    waitpid(pid, &status, 0);
-  }
-  if (writer >= 0) close(writer);
-  if (WIFEXITED(status)) ending.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) ending.signal = WTERMSIG(status);
-  ending.out = read_file(dir.path("out"));
-  ending.err = read_file(dir.path("err"));
-  return ending;
+// The signals blocked in `pid`, as /proc/<pid>/status shows them.
+unsigned long long blocked_signals(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(file, line))
+    if (line.starts_with("SigBlk:")) return std::stoull(line.substr(7), nullptr, 16);
+  return ~0ull;
 }
 
-struct Case {
-  const char* program_name;
-  std::string (*program)();
-  Wait wait;
-  const char* signal_name;
-  int signal;
-  int error;  // the error number reported; 0 for a signal that is not handled
-};
-
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.program_name << " waiting in " << (c.wait == Wait::kOpen ? "open" : "read") << ", "
-      << c.signal_name;
+unsigned long long as_bits(const sigset_t& set) {
+  unsigned long long bits = 0;
+  for (int signal = 1; signal <= 64; ++signal)
+    if (sigismember(&set, signal) == 1) bits |= 1ull << (signal - 1);
+  return bits;
 }
 
-// Eight upper-case hexadecimal digits.
-bool is_location(const std::string& text) {
-  return text.size() == 8 && text.find_first_not_of("0123456789ABCDEF") == std::string::npos;
-}
-
-class FaultSignal : public testing::TestWithParam<Case> {};
-
-TEST_P(FaultSignal, EndsTheRunAsItShould) {
-  const Case& c = GetParam();
-  Ending ending = signal_while_waiting(c.program(), c.wait, c.signal);
-  if (c.error == 0) {
-    EXPECT_EQ(ending.signal, c.signal) << "exit status " << ending.status;
-    EXPECT_EQ(ending.err, "");
-    return;
-  }
-  EXPECT_EQ(ending.status, c.error) << "signal " << ending.signal;
-  // The error line, the location line, the call chain and an empty line.
-  std::vector<std::string> report = lines(ending.err);
-  ASSERT_GE(report.size(), 3u) << ending.err;
-  ASSERT_TRUE(ending.err.ends_with("\n\n")) << ending.err;
-  std::string first = "Runtime error " + std::to_string(c.error) + " at $";
-  ASSERT_TRUE(report[0].starts_with(first)) << ending.err;
+// Checks that `err` is one report of error `number`, from a fault anywhere:
+// the error line, the location line, the call chain and an empty line.
+void expect_fault_report(const std::string& err, int number) {
+  std::vector<std::string> report = lines(err);
+  ASSERT_GE(report.size(), 3u) << err;
+  ASSERT_TRUE(err.ends_with("\n\n")) << err;
+  std::string first = "Runtime error " + std::to_string(number) + " at $";
+  ASSERT_TRUE(report[0].starts_with(first)) << err;
   std::string location = report[0].substr(first.size());
-  EXPECT_TRUE(is_location(location)) << ending.err;
+  EXPECT_TRUE(is_location(location)) << err;
   EXPECT_EQ(report[1], "  $" + location);
   // At least the return from the main routine is an active call.
-  EXPECT_GE(report.size() - 3, 1u) << "no call-chain line:\n" << ending.err;
+  EXPECT_GE(report.size() - 3, 1u) << "no call-chain line:\n" << err;
   EXPECT_LE(report.size() - 3, 257u);
   for (std::size_t i = 2; i + 1 < report.size(); ++i)
     EXPECT_TRUE(report[i].starts_with("  $") && is_location(report[i].substr(3))) << report[i];
   EXPECT_EQ(report.back(), "");
-  // Standard output holds at most what was already buffered: nothing, or the
-  // header of tab2vrex.
-  std::string header = "NOTE\nNOTE Created from ";
-  EXPECT_TRUE(ending.out.empty() || (c.program == tab2vrex_path && ending.out.starts_with(header)))
-      << ending.out;
+}
+
+struct Case {
+  Program program;
+  Wait wait;
+  const char* signal_name;
+  int signal;
+  int error;           // the error number reported; 0 for a signal that is not handled
+  bool parent_blocks;  // the parent blocked the four, SIGPIPE and SIGUSR1
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.program.name << " waiting in " << (c.wait == Wait::kOpen ? "open" : "read") << ", "
+      << c.signal_name << (c.parent_blocks ? ", signals blocked by the parent" : "");
+}
+
+class FaultSignal : public testing::TestWithParam<Case> {};
+
+// Starts the program on a FIFO, waits until it blocks there and sends the
+// signal. Waiting in read, it has read one item.
+TEST_P(FaultSignal, EndsTheRunAsItShould) {
+  const Case& c = GetParam();
+  sigset_t mask;
+  sigemptyset(&mask);
+  for (int signal : {SIGFPE, SIGSEGV, SIGBUS, SIGILL, SIGPIPE, SIGUSR1}) sigaddset(&mask, signal);
+  TempDir dir;
+  Fifo fifo(dir, c.wait == Wait::kRead, c.program.single_item("a"));
+  Start child;
+  child.argv = {c.program.path(), fifo.path()};
+  int out = open(dir.path("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  int err = open(dir.path("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  child.fds[1] = out;
+  child.fds[2] = err;
+  if (c.parent_blocks) child.mask = &mask;
+  pid_t pid = start(child);
+  close(out);
+  close(err);
+  bool blocked = wait_until(pid, [&] { return waits_on(pid, c.wait, fifo.path()); });
+  EXPECT_TRUE(blocked) << c.program.name << " never waited on its input";
+  unsigned long long blocked_mask = blocked_signals(pid);
+  kill(pid, blocked ? c.signal : SIGKILL);
+  Ending ending = wait_for(pid, 10'000);
+  EXPECT_FALSE(ending.killed) << "the signal did not end the run";
+  std::string out_text = read_file(dir.path("out")), err_text = read_file(dir.path("err"));
+
+  if (c.parent_blocks) {
+    // The four are unblocked; every other signal keeps the mask it inherited.
+    for (int signal : {SIGFPE, SIGSEGV, SIGBUS, SIGILL}) sigdelset(&mask, signal);
+    EXPECT_EQ(blocked_mask, as_bits(mask)) << std::hex << blocked_mask;
+  }
+  if (c.error == 0) {
+    EXPECT_EQ(ending.signal, c.signal) << "exit status " << ending.status;
+    EXPECT_EQ(err_text, "");
+    return;
+  }
+  EXPECT_EQ(ending.status, c.error) << "signal " << ending.signal;
+  expect_fault_report(err_text, c.error);
+  // Exactly what was written before the signal, buffered bytes included.
+  EXPECT_EQ(out_text, c.wait == Wait::kOpen
+                          ? ""
+                          : c.program.preamble(fifo.path()) + c.program.item_output("a"));
 }
 
 std::vector<Case> cases() {
-  struct Program {
-    const char* name;
-    std::string (*path)();
-  };
   struct Signal {
     const char* name;
     int number, error;
   };
   std::vector<Case> all;
-  for (Program program : {Program{"tab2vrex", tab2vrex_path}, Program{"vrex2tab", vrex2tab_path}})
+  for (const Program& program : kPrograms)
     for (Wait wait : {Wait::kOpen, Wait::kRead})
-      for (Signal signal : {Signal{"SIGSEGV", SIGSEGV, 216}, Signal{"SIGBUS", SIGBUS, 214},
-                            Signal{"SIGILL", SIGILL, 216}, Signal{"SIGFPE", SIGFPE, 200},
-                            Signal{"SIGTERM", SIGTERM, 0}})
-        all.push_back({program.name, program.path, wait, signal.name, signal.number, signal.error});
+      for (bool parent_blocks : {false, true})
+        for (Signal signal : {Signal{"SIGSEGV", SIGSEGV, 216}, Signal{"SIGBUS", SIGBUS, 214},
+                              Signal{"SIGILL", SIGILL, 216}, Signal{"SIGFPE", SIGFPE, 200},
+                              Signal{"SIGTERM", SIGTERM, 0}})
+          if (!parent_blocks || wait == Wait::kRead)
+            all.push_back({program, wait, signal.name, signal.number, signal.error, parent_blocks});
   return all;
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, FaultSignal, testing::ValuesIn(cases()), [](const auto& info) {
-  return std::string(info.param.program_name) +
-         (info.param.wait == Wait::kOpen ? "_InOpen_" : "_InRead_") + info.param.signal_name;
+  return std::string(info.param.program.name) +
+         (info.param.wait == Wait::kOpen ? "_InOpen_" : "_InRead_") + info.param.signal_name +
+         (info.param.parent_blocks ? "_BlockedByParent" : "");
 });
+
+// --- The handlers are installed in a fixed order, then the four unblocked.
+
+class Handlers : public testing::TestWithParam<Program> {};
+
+TEST_P(Handlers, InstalledInOrderThenUnblocked) {
+  TempDir dir;
+  outline_test::Run request;
+  request.argv = {"strace",
+                  "-o",
+                  dir.path("log"),
+                  "-e",
+                  "trace=rt_sigaction,rt_sigprocmask",
+                  "-E",
+                  "ASAN_OPTIONS=detect_leaks=0",
+                  GetParam().path()};
+  ASSERT_EQ(run(request).status, 0);
+  std::vector<std::string> calls = lines(read_file(dir.path("log")));
+  // The last calls that set a handler of the four (a sanitizer runtime sets
+  // its own before), up to the unblocking of the four.
+  auto unblock = std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
+    return call.starts_with("rt_sigprocmask(SIG_UNBLOCK, [ILL BUS FPE SEGV], ");
+  });
+  ASSERT_NE(unblock, calls.end()) << read_file(dir.path("log"));
+  std::vector<std::string> installed;
+  for (auto call = calls.begin(); call != unblock; ++call)
+    for (const char* name : {"SIGFPE", "SIGSEGV", "SIGBUS", "SIGILL"})
+      if (call->starts_with("rt_sigaction(" + std::string(name) + ", {sa_handler=0x"))
+        installed.push_back(
+            name + std::string(call->find("SA_SIGINFO") != std::string::npos ? " SA_SIGINFO" : ""));
+  ASSERT_GE(installed.size(), 4u);
+  installed.erase(installed.begin(), installed.end() - 4);
+  EXPECT_EQ(installed, (std::vector<std::string>{"SIGFPE SA_SIGINFO", "SIGSEGV SA_SIGINFO",
+                                                 "SIGBUS SA_SIGINFO", "SIGILL SA_SIGINFO"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, Handlers, testing::ValuesIn(kPrograms),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- Fault signals while a stop is under way change nothing of it: bursts of
+// them sent from outside, and a fault as the kernel reports one.
+
+// What `fd` gives until its end (for a terminal, the end of its last holder)
+// or until nothing comes for 10 s.
+std::string read_to_end(int fd) {
+  std::string bytes;
+  char buffer[4096];
+  for (pollfd ready{fd, POLLIN, 0}; poll(&ready, 1, 10'000) > 0;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    bytes.append(buffer, n);
+  }
+  return bytes;
+}
+
+// A pipe whose buffer is full: a write to it waits until the pipe is drained.
+class FullPipe {
+ public:
+  FullPipe() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe");
+    read_ = fds[0], write_ = fds[1];
+    fcntl(write_, F_SETPIPE_SZ, 4096);
+    char filler[4096] = {};
+    for (ssize_t n; (n = ::write(write_, filler, sizeof filler)) > 0;) filled_ += n;
+    fcntl(read_, F_SETFL, 0);
+    fcntl(write_, F_SETFL, 0);  // shared with the child, whose writes must wait
+  }
+  ~FullPipe() {
+    close(read_);
+    close_writer();
+  }
+  FullPipe(const FullPipe&) = delete;
+  FullPipe& operator=(const FullPipe&) = delete;
+  int writer() const { return write_; }
+  void close_writer() {
+    if (write_ >= 0) close(write_);
+    write_ = -1;
+  }
+  // What was written after the filler, up to the end of the pipe or a 10 s pause.
+  std::string drain() {
+    std::string bytes = read_to_end(read_);
+    return bytes.substr(std::min(filled_, bytes.size()));
+  }
+
+ private:
+  int read_ = -1, write_ = -1;
+  std::size_t filled_ = 0;
+};
+
+// A pseudo-terminal in raw mode whose output is stopped: a write to it waits
+// until the output is restarted.
+class StoppedTerminal {
+ public:
+  StoppedTerminal() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+      throw std::runtime_error("no pseudo-terminal");
+    slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios settings;
+    if (slave_ < 0 || tcgetattr(slave_, &settings) != 0)
+      throw std::runtime_error("no terminal settings");
+    cfmakeraw(&settings);
+    tcsetattr(slave_, TCSANOW, &settings);
+    tcflow(slave_, TCOOFF);
+  }
+  ~StoppedTerminal() {
+    close(master_);
+    if (slave_ >= 0) close(slave_);
+  }
+  StoppedTerminal(const StoppedTerminal&) = delete;
+  StoppedTerminal& operator=(const StoppedTerminal&) = delete;
+  int slave() const { return slave_; }
+  // Restarts the output and reads the screen until every holder has gone or
+  // nothing comes for 10 s.
+  std::string restart_and_read() {
+    tcflow(slave_, TCOON);
+    close(slave_);
+    slave_ = -1;
+    return read_to_end(master_);
+  }
+
+ private:
+  int master_ = -1, slave_ = -1;
+};
+
+// True while `pid` waits in write(2) on its descriptor `fd`.
+bool waits_in_write(pid_t pid, unsigned long fd) {
+  std::vector<unsigned long> call = blocked_call(pid);
+  return call.size() >= 2 && call[0] == SYS_write && call[1] == fd;
+}
+
+// Each of the four fault signals, a hundred times over.
+void burst(pid_t pid) {
+  for (int round = 0; round < 100; ++round) {
+    for (int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE}) kill(pid, signal);
+    usleep(100);
+  }
+}
+
+// Delivers `signal` to `pid` with the si_code of a fault the kernel detected,
+// which no process can send to another: its information is rewritten under
+// ptrace at its delivery.
+bool deliver_as_fault(pid_t pid, int signal) {
+  if (ptrace(PTRACE_SEIZE, pid, 0, 0) != 0) return false;
+  kill(pid, signal);
+  int status;
+  if (waitpid(pid, &status, __WALL) != pid || !WIFSTOPPED(status) || WSTOPSIG(status) != signal)
+    return false;
+  siginfo_t info;
+  if (ptrace(PTRACE_GETSIGINFO, pid, 0, &info) != 0) return false;
+  info.si_code = SEGV_MAPERR;
+  return ptrace(PTRACE_SETSIGINFO, pid, 0, &info) == 0 &&
+         ptrace(PTRACE_DETACH, pid, 0, signal) == 0;
+}
+
+// The stop under way: the normal end, an error stop (a directory as input),
+// or the stop of a SIGBUS sent while the program waits in read.
+enum class Stop { kNormalEnd, kErrorStop, kFaultStop };
+// Where the stop is held: writing standard output to a full pipe, or the first
+// line of the report to a stopped terminal, with standard output still buffered.
+enum class Held { kOutput, kReport };
+
+struct StopCase {
+  const char* name;
+  Stop stop;
+  Held held;
+  bool real_fault;  // a fault as the kernel reports it, instead of the bursts
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class StopUnderWay : public testing::TestWithParam<std::tuple<Program, StopCase>> {};
+
+TEST_P(StopUnderWay, KeepsFirstReportOutputAndStatus) {
+  const auto& [program, c] = GetParam();
+  TempDir dir;
+  Fifo fifo(dir, true, program.single_item("a"));
+  FullPipe pipe;
+  StoppedTerminal terminal;
+  int file = open(dir.path("file").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  Start child;
+  child.argv = {program.path(), c.stop == Stop::kErrorStop ? dir.path("") : fifo.path()};
+  child.fds[1] = c.held == Held::kOutput ? pipe.writer() : file;
+  child.fds[2] = c.held == Held::kReport ? terminal.slave() : file;
+  pid_t pid = start(child);
+  close(file);
+  pipe.close_writer();
+
+  std::string expected_out =
+      program.preamble(c.stop == Stop::kErrorStop ? dir.path("") : fifo.path());
+  int expected_status = 5;
+  if (c.stop != Stop::kErrorStop) {
+    EXPECT_TRUE(wait_until(pid, [&] { return waits_on(pid, Wait::kRead, fifo.path()); }));
+    expected_out += program.item_output("a");
+    expected_status = c.stop == Stop::kNormalEnd ? 0 : 214;
+    if (c.stop == Stop::kNormalEnd) fifo.close_writer(), expected_out += program.trailer;
+    if (c.stop == Stop::kFaultStop) kill(pid, SIGBUS);
+  }
+  unsigned long held_fd = c.held == Held::kOutput ? 1 : 2;
+  bool held = wait_until(pid, [&] { return waits_in_write(pid, held_fd); });
+  EXPECT_TRUE(held) << "the stop was not held";
+  if (held && c.real_fault) {
+    EXPECT_TRUE(deliver_as_fault(pid, SIGSEGV)) << std::strerror(errno);
+  } else if (held) {
+    burst(pid);
+    EXPECT_TRUE(wait_until(pid, [&] { return waits_in_write(pid, held_fd); }));
+  }
+  std::string held_bytes = c.held == Held::kOutput ? pipe.drain() : terminal.restart_and_read();
+  Ending ending = wait_for(pid, 10'000);
+  EXPECT_FALSE(ending.killed) << "the stop never ended";
+  std::string file_bytes = read_file(dir.path("file"));
+  const std::string& out = c.held == Held::kOutput ? held_bytes : file_bytes;
+  const std::string& err = c.held == Held::kReport ? held_bytes : file_bytes;
+
+  EXPECT_EQ(ending.status, expected_status) << "signal " << ending.signal;
+  EXPECT_EQ(out, expected_out);
+  if (c.real_fault) {
+    // The report's first line was held and the fault ends the run: no report after it.
+    EXPECT_EQ(err.find("Runtime error", 1), std::string::npos) << err;
+  } else if (c.stop == Stop::kNormalEnd) {
+    EXPECT_EQ(err, "");
+  } else if (c.stop == Stop::kErrorStop) {
+    expect_main_report(err, 5);
+  } else {
+    expect_fault_report(err, 214);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, StopUnderWay,
+    testing::Combine(
+        testing::ValuesIn(kPrograms),
+        testing::Values(StopCase{"NormalEndOutputHeld", Stop::kNormalEnd, Held::kOutput, false},
+                        StopCase{"ErrorStopReportHeld", Stop::kErrorStop, Held::kReport, false},
+                        StopCase{"FaultStopOutputHeld", Stop::kFaultStop, Held::kOutput, false},
+                        StopCase{"FaultStopReportHeld", Stop::kFaultStop, Held::kReport, false},
+                        StopCase{"RealFaultInErrorReport", Stop::kErrorStop, Held::kReport, true},
+                        StopCase{"RealFaultInFaultReport", Stop::kFaultStop, Held::kReport, true})),
+    program_and_case<StopCase>);
 
 }  // namespace
 }  // namespace outline_test

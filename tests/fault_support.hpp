@@ -1,5 +1,6 @@
-// What the fault and error-report tests share: both programs with a sample
-// document each, system-call fault injection, and the shape of a report.
+// What the tests of both programs share: the programs with sample documents
+// and what each makes of them, system-call fault injection, and the shape of
+// a report.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "models.hpp"
 #include "process.hpp"
 
 namespace outline_test {
@@ -33,10 +35,17 @@ struct Program {
   std::string (*document)(int items);
   // An input of one top-level item of text `text`.
   std::string (*single_item)(const std::string& text);
+  // What a run writes for that item once its line is read.
+  std::string (*item_output)(const std::string& text);
   // What a clean run writes after the last item (tab2vrex's trailer).
   const char* trailer;
   // What a run writes before it reads anything, for an input named `name`.
   std::string (*preamble)(const std::string& name);
+  // The usage line.
+  const char* usage;
+  // A short input with every kind of line end, and what a run makes of it.
+  const char* sample;
+  std::string (*sample_output)(const std::string& name);
 };
 
 inline std::string tab_document(int items) {
@@ -59,13 +68,19 @@ inline std::string vrex_document(int items) {
 
 inline const Program kPrograms[] = {
     {"tab2vrex", tab2vrex_path, tab_document, [](const std::string& text) { return text + "\n"; },
-     "DONE\nSTOP\n",
+     [](const std::string& text) { return "NODE " + text + "\n"; }, "DONE\nSTOP\n",
+     [](const std::string& name) { return outline_model::tab2vrex_header(name); },
+     "Usage: tab2vrex <tab file>\n", "a\n\tb\r\nc",
      [](const std::string& name) {
-       return "NOTE\nNOTE Created from " + name + " by tab2vrex\nNOTE\nNODE\n";
+       return outline_model::tab2vrex_header(name) +
+              "NODE a\nNODE b\nDONE\nDONE\nNODE c\nDONE\nSTOP\n";
      }},
     {"vrex2tab", vrex2tab_path, vrex_document,
-     [](const std::string& text) { return "NOTE\nNODE\nNODE " + text + "\n"; }, "",
-     [](const std::string&) { return std::string(); }},
+     [](const std::string& text) { return "NOTE\nNODE\nNODE " + text + "\n"; },
+     [](const std::string& text) { return text + "\n"; }, "",
+     [](const std::string&) { return std::string(); }, "Usage: vrex2tab <vrex file>\n",
+     "NOTE\nNODE\nNODE a\nNODE b\r\nDONE\rNODE c",
+     [](const std::string&) { return std::string("a\n\tb\n\tc\n"); }},
 };
 
 inline void PrintTo(const Program& program, std::ostream* os) {

@@ -104,7 +104,7 @@ TEST_P(ReadFault, StopsWithMappedNumberAndKeepsOutput) {
   Result result =
       run_injected(program, fixture.input(), fixture.input(),
                    "read:error=" + std::string(c.error) + ":when=" + std::to_string(call));
-  EXPECT_EQ(result.status, static_cast<int>(c.number));
+  EXPECT_EQ(result.status, static_cast<int>(std::min(c.number, 255u)));
   expect_main_report(result.err, c.number);
   EXPECT_EQ(result.out, fixture.output_before_read(call));
 }
@@ -123,13 +123,22 @@ INSTANTIATE_TEST_SUITE_P(
                                      ReadCase{"Emfile", "EMFILE", When::Second, 4},
                                      ReadCase{"Enametoolong", "ENAMETOOLONG", When::Second, 3},
                                      ReadCase{"Enospc", "ENOSPC", When::Second, 101},
+                                     ReadCase{"Eacces", "EACCES", When::Second, 5},
+                                     ReadCase{"Ebusy", "EBUSY", When::Second, 5},
+                                     ReadCase{"Eexist", "EEXIST", When::Second, 5},
+                                     ReadCase{"Enotdir", "ENOTDIR", When::Second, 5},
+                                     ReadCase{"Erofs", "EROFS", When::Second, 5},
+                                     ReadCase{"Enotempty", "ENOTEMPTY", When::Second, 5},
+                                     ReadCase{"Enfile", "ENFILE", When::Second, 4},
                                      ReadCase{"Epipe", "EPIPE", When::Second, 101},
                                      // Errnos without an entry of their own keep their value.
                                      ReadCase{"EpermIsOne", "EPERM", When::Second, 1},
                                      ReadCase{"EnxioIsSix", "ENXIO", When::Second, 6},
                                      ReadCase{"E2bigIsSeven", "E2BIG", When::Second, 7},
                                      ReadCase{"EoverflowIs75", "EOVERFLOW", When::Second, 75},
-                                     ReadCase{"EhwpoisonIs133", "EHWPOISON", When::Second, 133})),
+                                     ReadCase{"EhwpoisonIs133", "EHWPOISON", When::Second, 133},
+                                     // Above 255: reported whole, the status is 255.
+                                     ReadCase{"Errno300Is255", "300", When::Second, 300})),
     program_and_case<ReadCase>);
 
 // --- Interrupted and would-block calls are repeated: the output is unchanged.
@@ -137,7 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
 struct RetryCase {
   const char* name;
   const char* fault;
-  bool on_output;  // the calls on standard output, else those on the input
+  bool on_output;              // the calls on standard output, else those on the input
+  const char* once = nullptr;  // a call made exactly once, not repeated
 };
 
 void PrintTo(const RetryCase& c, std::ostream* os) {
@@ -156,20 +166,29 @@ TEST_P(Retried, OutputAsOfCleanRun) {
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(read_file(fixture.output()), fixture.clean());
   // Without an injected failure this would prove nothing.
-  EXPECT_NE(read_file(fixture.trace()).find("(INJECTED)"), std::string::npos);
+  std::string trace = read_file(fixture.trace());
+  EXPECT_NE(trace.find("(INJECTED)"), std::string::npos);
+  if (c.once != nullptr) {
+    std::size_t calls = 0;
+    for (const std::string& line : lines(trace))
+      calls += line.find(std::string(" ") + c.once + "(") != std::string::npos;
+    EXPECT_EQ(calls, 1u) << trace;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, Retried,
-    testing::Combine(testing::ValuesIn(kPrograms),
-                     // when=1+2: every other call fails, so each one is first refused.
-                     testing::Values(RetryCase{"ReadEintr", "read:error=EINTR:when=1+2", false},
-                                     RetryCase{"ReadEagain", "read:error=EAGAIN:when=1+2", false},
-                                     RetryCase{"WriteEintr", "write:error=EINTR:when=1+2", true},
-                                     RetryCase{"WriteEagain", "write:error=EAGAIN:when=1+2", true},
-                                     RetryCase{"OpenEintr", "open,openat:error=EINTR:when=1",
-                                               false},
-                                     RetryCase{"CloseEintr", "close:error=EINTR:when=1", false})),
+    testing::Combine(
+        testing::ValuesIn(kPrograms),
+        // when=1+2: every other call fails, so each one is first refused.
+        testing::Values(RetryCase{"ReadEintr", "read:error=EINTR:when=1+2", false},
+                        RetryCase{"ReadEagain", "read:error=EAGAIN:when=1+2", false},
+                        RetryCase{"WriteEintr", "write:error=EINTR:when=1+2", true},
+                        RetryCase{"WriteEagain", "write:error=EAGAIN:when=1+2", true},
+                        RetryCase{"OpenEintr", "open,openat:error=EINTR:when=1", false},
+                        // Linux releases the descriptor also when close fails with EINTR.
+                        RetryCase{"CloseEintrNotRepeated", "close:error=EINTR:when=1", false,
+                                  "close"})),
     program_and_case<RetryCase>);
 
 // --- A failed or short write is error 101 whatever the errno; the blocks
@@ -339,11 +358,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- Standard output on a pipe whose reader has gone.
 
-struct PipeResult {
+struct PipeResult : Ending {
   std::string out;  // what the reader took before it went
   std::string err;
-  int status = -1;
-  int signal = 0;
 };
 
 // Runs `argv` with standard output on a pipe whose reader takes `keep` bytes
@@ -353,21 +370,12 @@ PipeResult run_reader_gone(const std::vector<std::string>& argv, std::size_t kee
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   if (keep == 0) close(out[0]);
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork");
-  if (pid == 0) {
-    int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
-    if (null > 2) close(null);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    signal(SIGPIPE, ignore_sigpipe ? SIG_IGN : SIG_DFL);
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
+  Start child;
+  child.argv = argv;
+  child.fds[1] = out[1];
+  child.fds[2] = err[1];
+  child.ignore_sigpipe = ignore_sigpipe;
+  pid_t pid = start(child);
   close(out[1]);
   close(err[1]);
   PipeResult result;
@@ -390,11 +398,7 @@ PipeResult run_reader_gone(const std::vector<std::string>& argv, std::size_t kee
       break;
   }
   close(err[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  static_cast<Ending&>(result) = wait_for(pid);
   return result;
 }
 
@@ -461,6 +465,77 @@ TEST_P(ProgramTest, LineBeyondMemoryIs203) {
   for (const auto& line : lines(result.err))
     if (!kSanitized || !line.starts_with("==")) report += line + "\n";
   expect_main_report(report, 203);
+}
+
+// --- A non-blocking pipe is waited on with poll(2): a run that waits uses
+// next to no processor time.
+
+struct WaitCase {
+  const char* name;
+  bool on_output;  // standard output on the pipe, else standard input
+};
+
+void PrintTo(const WaitCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class NonBlockingPipe : public testing::TestWithParam<std::tuple<Program, WaitCase>> {};
+
+TEST_P(NonBlockingPipe, WaitsWithoutSpinning) {
+  const auto& [program, c] = GetParam();
+  std::string document = program.document(2000);  // more output than the pipe holds
+  Result clean = run({program.path(), ""}, document);
+  ASSERT_GT(clean.out.size(), 8192u);
+  TempDir dir;
+  write_file(dir.path("in"), document);
+  int pipe[2];
+  ASSERT_EQ(pipe2(pipe, O_CLOEXEC | O_NONBLOCK), 0);
+  fcntl(pipe[1], F_SETPIPE_SZ, 4096);
+  int in = open(dir.path("in").c_str(), O_RDONLY | O_CLOEXEC);
+  int out = open(dir.path("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  Start child;
+  child.argv = {program.path(), ""};
+  child.fds[0] = c.on_output ? in : pipe[0];
+  child.fds[1] = c.on_output ? pipe[1] : out;
+  pid_t pid = start(child);
+  close(in);
+  close(out);
+  close(c.on_output ? pipe[1] : pipe[0]);
+  int end = c.on_output ? pipe[0] : pipe[1];
+  fcntl(end, F_SETFL, 0);  // only the child's end stays non-blocking
+  usleep(300'000);         // the child waits meanwhile
+  std::string output;
+  if (c.on_output) {
+    char buffer[4096];
+    for (ssize_t n; (n = read(end, buffer, sizeof buffer)) > 0;) output.append(buffer, n);
+  } else {
+    ASSERT_EQ(write(end, document.data(), document.size()), ssize_t(document.size()));
+  }
+  close(end);
+  Ending ending = wait_for(pid);
+  if (!c.on_output) output = read_file(dir.path("out"));
+  EXPECT_EQ(ending.status, 0);
+  EXPECT_TRUE(output == clean.out) << output.size() << " bytes";
+  EXPECT_LT(ending.cpu_ms, 150) << "busy while it waited";
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, NonBlockingPipe,
+                         testing::Combine(testing::ValuesIn(kPrograms),
+                                          testing::Values(WaitCase{"Input", false},
+                                                          WaitCase{"Output", true})),
+                         program_and_case<WaitCase>);
+
+// --- The error stream failing does not cost standard output its last block.
+
+TEST_P(ProgramTest, ErrorStreamFailingKeepsOutput) {
+  TempDir dir;
+  outline_test::Run request;
+  request.argv = {GetParam().path(), dir.path("")};  // a directory: error 5
+  request.stdout_path = dir.path("out");
+  request.stderr_path = "/dev/full";
+  Result result = run(request);
+  EXPECT_EQ(result.status, 5);
+  EXPECT_EQ(read_file(dir.path("out")), GetParam().preamble(dir.path("")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, ProgramTest, testing::ValuesIn(kPrograms), program_name);

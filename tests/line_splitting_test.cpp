@@ -5,16 +5,13 @@
 
 #include <filesystem>
 
-#include "process.hpp"
+#include "fault_support.hpp"
 
 namespace outline_test {
 namespace {
 
 using namespace std::string_literals;
-
-std::string header(const std::string& name) {
-  return "NOTE\nNOTE Created from " + name + " by tab2vrex\nNOTE\nNODE\n";
-}
+using outline_model::tab2vrex_header;
 
 // tab2vrex's output after the header for depth-0 items with these texts.
 std::string flat_body(const std::vector<std::string>& items) {
@@ -58,7 +55,7 @@ TEST_P(Splitting, EchoesEachLine) {
   Result result = convert_file(dir, GetParam().input);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, header(dir.path("in")) + flat_body(GetParam().lines));
+  EXPECT_EQ(result.out, tab2vrex_header(dir.path("in")) + flat_body(GetParam().lines));
 }
 
 const std::string k255 = pattern_line(255);
@@ -119,7 +116,7 @@ TEST_P(LongLines, ComeBackWhole) {
   Result result = convert_file(dir, input);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  std::string expected = header(dir.path("in")) + flat_body(lines);
+  std::string expected = tab2vrex_header(dir.path("in")) + flat_body(lines);
   EXPECT_EQ(result.out.size(), expected.size());
   EXPECT_TRUE(result.out == expected);
 }
@@ -145,35 +142,12 @@ TEST(HugeLine, TwentyMegabytesWithoutTerminatorComeBackWhole) {
   Result result = convert_file(dir, line);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  std::string expected = header(dir.path("in")) + flat_body({line});
+  std::string expected = tab2vrex_header(dir.path("in")) + flat_body({line});
   EXPECT_EQ(result.out.size(), expected.size());
   EXPECT_TRUE(result.out == expected);
 }
 
-// The frame, for both programs: each has a sample input and knows what it
-// makes of it, given the name it was opened by.
-struct Program {
-  const char* name;
-  std::string (*path)();
-  const char* usage;
-  std::string input;
-  std::string (*output)(const std::string& name);
-};
-
-void PrintTo(const Program& p, std::ostream* os) {
-  *os << p.name;
-}
-
-const Program kPrograms[] = {
-    {"tab2vrex", tab2vrex_path, "Usage: tab2vrex <tab file>\n", "a\n\tb\r\nc",
-     [](const std::string& name) {
-       return header(name) + "NODE a\nNODE b\nDONE\nDONE\nNODE c\nDONE\nSTOP\n";
-     }},
-    {"vrex2tab", vrex2tab_path, "Usage: vrex2tab <vrex file>\n",
-     "NOTE\nNODE\nNODE a\nNODE b\r\nDONE\rNODE c",
-     [](const std::string&) { return std::string("a\n\tb\n\tc\n"); }},
-};
-
+// The frame, for both programs, on each one's sample input.
 class Frame : public testing::TestWithParam<Program> {};
 
 TEST_P(Frame, NoArgumentWritesUsage) {
@@ -184,19 +158,19 @@ TEST_P(Frame, NoArgumentWritesUsage) {
 }
 
 TEST_P(Frame, EmptyArgumentReadsStandardInput) {
-  Result result = run({GetParam().path(), ""}, GetParam().input);
+  Result result = run({GetParam().path(), ""}, GetParam().sample);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, GetParam().output(""));
+  EXPECT_EQ(result.out, GetParam().sample_output(""));
 }
 
 TEST_P(Frame, OnlyTheFirstArgumentIsUsed) {
   TempDir dir;
-  write_file(dir.path("in"), GetParam().input);
+  write_file(dir.path("in"), GetParam().sample);
   Result result = run({GetParam().path(), dir.path("in"), dir.path("missing"), dir.path("in")});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, GetParam().output(dir.path("in")));
+  EXPECT_EQ(result.out, GetParam().sample_output(dir.path("in")));
 
   result = run({GetParam().path(), dir.path("missing"), dir.path("in")});
   EXPECT_EQ(result.status, 0);
@@ -217,11 +191,11 @@ TEST_P(Frame, LongNameIsOpenedWhole) {
   TempDir dir;
   std::string name = long_directory(dir) + "input";
   ASSERT_GT(name.size(), 300u);
-  write_file(name, GetParam().input);
+  write_file(name, GetParam().sample);
   Result result = run({GetParam().path(), name});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, GetParam().output(name));
+  EXPECT_EQ(result.out, GetParam().sample_output(name));
 }
 
 TEST_P(Frame, OpenFailureQuotesLongNameWhole) {

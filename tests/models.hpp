@@ -1,5 +1,5 @@
-// Plain models of line splitting and of vrex2tab, which the tests and the fuzz
-// targets compare the programs with.
+// Plain models of line splitting, of tab2vrex's header and of vrex2tab, which
+// the tests and the fuzz targets compare the programs with.
 #pragma once
 
 #include <string>
@@ -22,6 +22,11 @@ inline std::vector<std::string_view> split_lines(std::string_view bytes) {
     start = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
   }
   return lines;
+}
+
+// The four header lines tab2vrex writes for an input named `name`.
+inline std::string tab2vrex_header(std::string_view name) {
+  return "NOTE\nNOTE Created from " + std::string(name) + " by tab2vrex\nNOTE\nNODE\n";
 }
 
 // vrex2tab as a recursive node walker over the whole document in memory: the

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "models.hpp"
 #include "process.hpp"
 
 namespace outline_test {
@@ -121,10 +123,6 @@ struct Item {
   std::string text;
 };
 
-std::string header(const std::string& name) {
-  return "NOTE\nNOTE Created from " + name + " by tab2vrex\nNOTE\nNODE\n";
-}
-
 std::string as_tab_outline(const std::vector<Item>& items) {
   std::string text;
   for (const Item& item : items) text += std::string(item.depth, '\t') + item.text + "\n";
@@ -195,10 +193,12 @@ TEST_P(Blocks, WholeBlocksDuringTheRunAndTheRestAtExit) {
   const BlockCase& c = GetParam();
   TempDir dir;
   std::string in = dir.path("in");
-  std::vector<Item> items = items_for(c.tab2vrex, header(in).size(), c.size);
+  std::vector<Item> items =
+      items_for(c.tab2vrex, outline_model::tab2vrex_header(in).size(), c.size);
   std::string input = c.tab2vrex ? as_tab_outline(items) : "NODE\n" + vrex_records(items);
-  std::string expected =
-      c.tab2vrex ? header(in) + vrex_records(items) + "STOP\n" : as_tab_outline(items);
+  std::string expected = c.tab2vrex
+                             ? outline_model::tab2vrex_header(in) + vrex_records(items) + "STOP\n"
+                             : as_tab_outline(items);
   ASSERT_EQ(expected.size(), c.size);
   write_file(in, input);
 
@@ -236,32 +236,39 @@ TEST_P(Blocks, WholeBlocksDuringTheRunAndTheRestAtExit) {
 // The input side does not depend on where the output goes.
 class Reads : public testing::TestWithParam<BlockCase> {};
 
+// Runs the program on the file `in` holding `input`, standard output to a
+// file; returns the read(2) calls on the input.
+std::vector<Call> input_reads(const TempDir& dir, bool tab2vrex, const std::string& input) {
+  std::string in = dir.path("in");
+  write_file(in, input);
+  outline_test::Run request;
+  request.argv = traced(dir.path("log"), {tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
+  request.stdout_path = dir.path("out");
+  EXPECT_EQ(run(request).status, 0);
+  std::vector<Call> calls = parse_log(read_file(dir.path("log")));
+  InputSpan span = input_span(calls, in);
+  std::vector<Call> reads;
+  for (std::size_t i = span.open + 1; i < span.close; ++i)
+    if (calls[i].name == "read" && calls[i].fd() == span.fd) reads.push_back(calls[i]);
+  return reads;
+}
+
 TEST_P(Reads, InputReadIn256ByteRequests) {
   const BlockCase& c = GetParam();
   TempDir dir;
-  std::string in = dir.path("in");
-  std::vector<Item> items = items_for(c.tab2vrex, header(in).size(), c.size);
+  std::vector<Item> items =
+      items_for(c.tab2vrex, outline_model::tab2vrex_header(dir.path("in")).size(), c.size);
   std::string input = c.tab2vrex ? as_tab_outline(items) : "NODE\n" + vrex_records(items);
-  write_file(in, input);
-  outline_test::Run request;
-  request.argv = traced(dir.path("log"), {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
-  request.stdout_path = dir.path("out");
-  ASSERT_EQ(run(request).status, 0);
-
-  std::vector<Call> calls = parse_log(read_file(dir.path("log")));
-  InputSpan span = input_span(calls, in);
+  std::vector<Call> reads = input_reads(dir, c.tab2vrex, input);
   std::string read;
-  std::size_t reads = 0;
-  for (std::size_t i = span.open + 1; i < span.close; ++i) {
-    if (calls[i].name != "read" || calls[i].fd() != span.fd) continue;
-    ++reads;
-    EXPECT_EQ(calls[i].count(), 256);
+  for (const Call& call : reads) {
+    EXPECT_EQ(call.count(), 256);
     // A regular file gives whole blocks until its end.
-    EXPECT_EQ(calls[i].result,
+    EXPECT_EQ(call.result,
               static_cast<long>(std::min<std::size_t>(256, input.size() - read.size())));
-    read += calls[i].bytes(1);
+    read += call.bytes(1);
   }
-  EXPECT_GT(reads, input.size() / 256);
+  EXPECT_GT(reads.size(), input.size() / 256);
   EXPECT_TRUE(read == input);
 }
 
@@ -285,6 +292,127 @@ std::string block_case_name(const testing::TestParamInfo<BlockCase>& info) {
 INSTANTIATE_TEST_SUITE_P(Sizes, Blocks, testing::ValuesIn(block_cases(true)), block_case_name);
 INSTANTIATE_TEST_SUITE_P(Sizes, Reads, testing::ValuesIn(block_cases(false)), block_case_name);
 
+// --- One read(2) per end-of-input test: vrex2tab makes one for each node
+// still open at the end, as each walker call returns, then one at the top level.
+
+struct EndCase {
+  const char* name;
+  bool tab2vrex;
+  std::string input;
+  std::size_t reads;  // of the input, the last ones at its end
+};
+
+void PrintTo(const EndCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class EndOfInput : public testing::TestWithParam<EndCase> {};
+
+TEST_P(EndOfInput, OneReadPerTest) {
+  TempDir dir;
+  EXPECT_EQ(input_reads(dir, GetParam().tab2vrex, GetParam().input).size(), GetParam().reads);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, EndOfInput,
+    testing::Values(EndCase{"Vrex2tabFourNodesOpen", false, "NODE\nNODE a\nNODE b\nNODE c\n", 6},
+                    EndCase{"Vrex2tabAllClosed", false, "NODE\nNODE a\nDONE\nDONE\n", 2},
+                    EndCase{"Vrex2tabEmpty", false, "", 1},
+                    // A top-level STOP ends reading: the rest of the file is never read.
+                    EndCase{"Vrex2tabTopLevelStop", false,
+                            "NODE\nDONE\nSTOP\n" + std::string(600, 'x'), 1},
+                    EndCase{"Tab2vrexLines", true, "a\n\tb\n", 2},
+                    // End of input ends a last line without a read for its terminator.
+                    EndCase{"Tab2vrexLastLineUnterminated", true, "a\nb", 3}),
+    [](const auto& info) { return info.param.name; });
+
+// --- An end of input that is not final: on a terminal or a socket, reading
+// goes on after an empty read.
+
+enum class Source { kTerminal, kSocket };
+
+struct LaterInputCase {
+  const char* name;
+  bool tab2vrex;
+  Source source;
+  std::vector<std::string> pieces;  // typed, or one packet each
+  std::string output;
+};
+
+void PrintTo(const LaterInputCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class LaterInput : public testing::TestWithParam<LaterInputCase> {};
+
+TEST_P(LaterInput, IsRead) {
+  const LaterInputCase& c = GetParam();
+  TempDir dir;
+  int ours = -1, theirs = -1;
+  if (c.source == Source::kTerminal) {
+    // Canonical mode without echo: each read(2) gives one line, or the bytes
+    // before a Ctrl-D; a Ctrl-D at the start of a line gives an empty read.
+    ours = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(ours >= 0 && grantpt(ours) == 0 && unlockpt(ours) == 0);
+    theirs = open(ptsname(ours), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios settings;
+    ASSERT_TRUE(theirs >= 0 && tcgetattr(theirs, &settings) == 0);
+    settings.c_lflag &= ~ECHO;
+    tcsetattr(theirs, TCSANOW, &settings);
+  } else {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+    ours = pair[0], theirs = pair[1];
+  }
+  int out = open(dir.path("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  Start child;
+  child.argv = {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), ""};
+  child.fds[0] = theirs;
+  child.fds[1] = out;
+  pid_t pid = start(child);
+  close(out);
+  for (const std::string& piece : c.pieces)
+    EXPECT_EQ(c.source == Source::kTerminal ? write(ours, piece.data(), piece.size())
+                                            : send(ours, piece.data(), piece.size(), 0),
+              ssize_t(piece.size()));
+  if (c.source == Source::kSocket) shutdown(ours, SHUT_WR);
+  // A program that reads past the last end of input would wait for ever.
+  Ending ending = wait_for(pid, 10'000);
+  EXPECT_FALSE(ending.killed) << "still reading after the last end of input";
+  close(ours);
+  close(theirs);
+  EXPECT_EQ(ending.status, 0);
+  EXPECT_EQ(read_file(dir.path("out")), c.output);
+}
+
+const std::string kEmptyHeader = outline_model::tab2vrex_header("");
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, LaterInput,
+    testing::Values(
+        // One end of input per open node; the last one, at the top level, ends the run.
+        LaterInputCase{
+            "Vrex2tabSocket", false, Source::kSocket, {"NODE\nNODE a\n", "", "NODE b\n"}, "a\nb\n"},
+        LaterInputCase{"Vrex2tabTerminal",
+                       false,
+                       Source::kTerminal,
+                       {"NODE\nNODE a\n\x04", "NODE b\n\x04", "\x04\x04"},
+                       "a\nb\n"},
+        // A line typed without LF, then end of input: the line ends there, and
+        // the next line is read whole.
+        LaterInputCase{"Tab2vrexLineWithoutLf",
+                       true,
+                       Source::kTerminal,
+                       {"abc\x04", "\x04", "xyz\n", "\x04"},
+                       kEmptyHeader + "NODE abc\nDONE\nNODE xyz\nDONE\nSTOP\n"},
+        // End of file is not remembered: after an empty read, the next test reads again.
+        LaterInputCase{"Tab2vrexAfterEmptyRead",
+                       true,
+                       Source::kSocket,
+                       {"abc", "", "xyz\n"},
+                       kEmptyHeader + "NODE abc\nDONE\nNODE xyz\nDONE\nSTOP\n"}),
+    [](const auto& info) { return info.param.name; });
+
 TEST(StandardInput, ReadIn256ByteRequests) {
   std::string input = "NODE\n";
   for (int i = 0; i < 100; ++i) input += "NODE item " + std::to_string(i) + "\nDONE\n";
@@ -299,15 +427,15 @@ TEST(StandardInput, ReadIn256ByteRequests) {
   EXPECT_TRUE(read == input);
 }
 
-// A program run with standard output on a pseudo-terminal in raw mode, so the
-// terminal passes every byte through unchanged.
+// A program run with descriptor `fd`, 1 or 2, on a pseudo-terminal in raw mode,
+// so the terminal passes every byte through unchanged.
 struct TerminalRun {
   std::string screen;
   std::vector<Call> calls;
   int status = -1;
 };
 
-TerminalRun run_on_terminal(const TempDir& dir, const std::vector<std::string>& argv) {
+TerminalRun run_on_terminal(const TempDir& dir, const std::vector<std::string>& argv, int fd) {
   TerminalRun result;
   int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -324,20 +452,15 @@ TerminalRun run_on_terminal(const TempDir& dir, const std::vector<std::string>& 
   cfmakeraw(&settings);
   tcsetattr(slave, TCSANOW, &settings);
 
-  std::vector<std::string> command = traced(dir.path("log"), argv);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = open("/dev/null", O_RDWR);
-    int err = open(dir.path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(null, 0);
-    dup2(slave, 1);
-    dup2(err, 2);
-    std::vector<char*> args;
-    for (const auto& arg : command) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
+  // The other output stream goes to a file.
+  int file = open(dir.path(fd == 1 ? "out" : "err").c_str(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  Start child;
+  child.argv = traced(dir.path("log"), argv);
+  child.fds[1] = fd == 1 ? slave : file;
+  child.fds[2] = fd == 2 ? slave : file;
+  pid_t pid = start(child);
+  close(file);
   close(slave);
   // Read the screen until every holder of the terminal has gone (EIO).
   for (;;) {
@@ -353,19 +476,19 @@ TerminalRun run_on_terminal(const TempDir& dir, const std::vector<std::string>& 
     result.screen.append(buffer, n);
   }
   close(master);
-  int status;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  result.calls = on_fd(parse_log(read_file(dir.path("log"))), "write", 1);
+  result.status = wait_for(pid).status;
+  result.calls = on_fd(parse_log(read_file(dir.path("log"))), "write", fd);
   return result;
 }
 
 struct TerminalCase {
   const char* name;
   bool tab2vrex;
-  std::vector<std::string> argv;  // after the program; "IN" stands for the input file
+  std::vector<std::string> argv;  // after the program; "IN" is the input file, "DIR" its folder
   std::string input;
   std::vector<std::string> writes;  // "IN" in them stands for the input file's name
+  int fd = 1;                       // the descriptor on the terminal
+  int status = 0;
 };
 
 void PrintTo(const TerminalCase& c, std::ostream* os) {
@@ -380,25 +503,35 @@ std::string with_name(std::string text, const std::string& name) {
   return text;
 }
 
+// `text` with each code location of a report as $XXXXXXXX.
+std::string without_locations(std::string text) {
+  for (std::size_t at = text.find('$'); at != std::string::npos; at = text.find('$', at + 1))
+    if (text.size() - at > 8 &&
+        text.substr(at + 1, 8).find_first_not_of("0123456789ABCDEF") == std::string::npos)
+      text.replace(at + 1, 8, "XXXXXXXX");
+  return text;
+}
+
 TEST_P(Terminal, EveryStatementIsWrittenAtItsEnd) {
   const TerminalCase& c = GetParam();
   TempDir dir;
   write_file(dir.path("in"), c.input);
   std::vector<std::string> argv = {c.tab2vrex ? tab2vrex_path() : vrex2tab_path()};
-  for (const std::string& arg : c.argv) argv.push_back(with_name(arg, dir.path("in")));
-  TerminalRun result = run_on_terminal(dir, argv);
-  EXPECT_EQ(result.status, 0) << read_file(dir.path("err"));
+  for (const std::string& arg : c.argv)
+    argv.push_back(arg == "DIR" ? dir.path("") : with_name(arg, dir.path("in")));
+  TerminalRun result = run_on_terminal(dir, argv, c.fd);
+  EXPECT_EQ(result.status, c.status) << read_file(dir.path("err"));
 
   std::vector<std::string> expected, written;
   std::string screen;
   for (const std::string& write : c.writes) expected.push_back(with_name(write, dir.path("in")));
   for (const std::string& write : expected) screen += write;
   for (const Call& call : result.calls) {
-    written.push_back(call.bytes(1));
+    written.push_back(without_locations(call.bytes(1)));
     EXPECT_EQ(call.result, call.count());
   }
   EXPECT_EQ(written, expected);
-  EXPECT_EQ(result.screen, screen);
+  EXPECT_EQ(without_locations(result.screen), screen);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -426,7 +559,15 @@ INSTANTIATE_TEST_SUITE_P(
         TerminalCase{"Tab2vrexUsage", true, {}, "", {"Usage: tab2vrex <tab file>\n"}},
         TerminalCase{"Vrex2tabUsage", false, {}, "", {"Usage: vrex2tab <vrex file>\n"}},
         TerminalCase{
-            "OpenFailure", false, {"IN/missing"}, "", {"Failed to open IN/missing for input\n"}}),
+            "OpenFailure", false, {"IN/missing"}, "", {"Failed to open IN/missing for input\n"}},
+        // The run-time error report: each line as soon as it ends.
+        TerminalCase{"ReportLineByLine",
+                     false,
+                     {"DIR"},
+                     "",
+                     {"Runtime error 5 at $XXXXXXXX\n", "  $XXXXXXXX\n", "  $XXXXXXXX\n", "\n"},
+                     2,
+                     5}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -25,29 +25,76 @@ void check(bool ok, const char* what) {
 
 }  // namespace
 
+pid_t start(const Start& request) {
+  pid_t pid = fork();
+  check(pid >= 0, "fork");
+  if (pid != 0) return pid;
+  int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  // Copied above 2 first, so that no dup2 below overwrites a source still needed.
+  int fds[3];
+  for (int i = 0; i < 3; ++i)
+    fds[i] = fcntl(request.fds[i] >= 0 ? request.fds[i] : null, F_DUPFD_CLOEXEC, 3);
+  for (int i = 0; i < 3; ++i) dup2(fds[i], i);
+  signal(SIGPIPE, request.ignore_sigpipe ? SIG_IGN : SIG_DFL);
+  if (request.mask != nullptr) sigprocmask(SIG_SETMASK, request.mask, nullptr);
+  std::vector<char*> argv;
+  for (const auto& arg : request.argv) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+Ending wait_for(pid_t pid, int limit_ms) {
+  bool killed = false;
+  for (int waited = 0; limit_ms >= 0; ++waited) {
+    siginfo_t info = {};
+    if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) break;
+    if (waited >= limit_ms) {
+      kill(pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    usleep(1000);
+  }
+  int status;
+  rusage usage = {};
+  while (wait4(pid, &status, 0, &usage) < 0) check(errno == EINTR, "wait4");
+  Ending ending;
+  ending.killed = killed;
+  ending.max_rss_kb = usage.ru_maxrss;
+  ending.cpu_ms = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
+                  (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+  if (WIFEXITED(status)) ending.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) ending.signal = WTERMSIG(status);
+  return ending;
+}
+
+namespace {
+
+// A file opened for writing, or -1 for none; an open failure stops the test.
+int open_output(const std::string& path) {
+  if (path.empty()) return -1;
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  check(fd >= 0, path.c_str());
+  return fd;
+}
+
+}  // namespace
+
 Result run(const Run& request) {
   int in[2], out[2], err[2];
   check(pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0,
         "pipe");
-  pid_t pid = fork();
-  check(pid >= 0, "fork");
-  if (pid == 0) {
-    dup2(in[0], 0);
-    if (request.stdout_path.empty()) {
-      dup2(out[1], 1);
-    } else {
-      int fd = open(request.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd < 0) _exit(127);
-      dup2(fd, 1);
-    }
-    dup2(err[1], 2);
-    signal(SIGPIPE, request.ignore_sigpipe ? SIG_IGN : SIG_DFL);
-    std::vector<char*> argv;
-    for (const auto& arg : request.argv) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
+  int out_file = open_output(request.stdout_path), err_file = open_output(request.stderr_path);
+  Start child;
+  child.argv = request.argv;
+  child.fds[0] = in[0];
+  child.fds[1] = out_file >= 0 ? out_file : out[1];
+  child.fds[2] = err_file >= 0 ? err_file : err[1];
+  child.ignore_sigpipe = request.ignore_sigpipe;
+  pid_t pid = start(child);
+  if (out_file >= 0) close(out_file);
+  if (err_file >= 0) close(err_file);
   close(in[0]);
   close(out[1]);
   close(err[1]);
@@ -86,12 +133,7 @@ Result run(const Run& request) {
   }
   if (to_child >= 0) close(to_child);
   sigaction(SIGPIPE, &saved, nullptr);
-  int status;
-  rusage usage = {};
-  while (wait4(pid, &status, 0, &usage) < 0) check(errno == EINTR, "wait4");
-  result.max_rss_kb = usage.ru_maxrss;
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  static_cast<Ending&>(result) = wait_for(pid);
   return result;
 }
 

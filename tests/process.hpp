@@ -1,6 +1,9 @@
 // Runs a program as a child process and collects what it wrote and how it ended.
 #pragma once
 
+#include <signal.h>
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -10,19 +13,39 @@ struct Run {
   std::vector<std::string> argv;  // program and arguments; argv[0] is searched in PATH
   std::string input;              // written to standard input, which is then closed
   std::string stdout_path;        // if set, standard output goes to this file instead
+  std::string stderr_path;        // if set, the error stream goes to this file instead
   bool ignore_sigpipe = false;    // start the child with SIGPIPE ignored
 };
 
-struct Result {
-  std::string out;
-  std::string err;
+// How a child ended.
+struct Ending {
   int status = -1;      // exit status, or -1 if ended by a signal
   int signal = 0;       // the signal that ended it, if any
   long max_rss_kb = 0;  // peak resident size of the child, in KiB
+  long cpu_ms = 0;      // processor time of the child, user and system
+  bool killed = false;  // still running at the time limit, and killed then
+};
+
+struct Result : Ending {
+  std::string out;
+  std::string err;
 };
 
 Result run(const Run& run);
 Result run(std::vector<std::string> argv, std::string input = {});
+
+// A child started on descriptors of the caller's choice.
+struct Start {
+  std::vector<std::string> argv;   // argv[0] is searched in PATH
+  int fds[3] = {-1, -1, -1};       // its descriptors 0, 1 and 2; -1 for /dev/null
+  bool ignore_sigpipe = false;     // SIGPIPE ignored, else at its default
+  const sigset_t* mask = nullptr;  // the signal mask it starts with, else the caller's
+};
+
+// Starts the child; the caller's descriptors stay open in the caller.
+pid_t start(const Start& start);
+// Waits until `pid` has ended; one still running after `limit_ms` is killed.
+Ending wait_for(pid_t pid, int limit_ms = -1);
 
 // Paths of the programs under test, from the build.
 std::string tab2vrex_path();

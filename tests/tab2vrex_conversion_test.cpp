@@ -1,12 +1,13 @@
 // tab2vrex on whole documents: header, NODE and DONE records, trailer.
 #include <gtest/gtest.h>
 
+#include "models.hpp"
 #include "process.hpp"
 
 namespace outline_test {
 namespace {
 
-const std::string kHeader = "NOTE\nNOTE Created from - by tab2vrex\nNOTE\nNODE\n";
+const std::string kHeader = outline_model::tab2vrex_header("-");
 
 std::string convert(const std::string& input) {
   TempDir dir;
@@ -15,9 +16,9 @@ std::string convert(const std::string& input) {
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.err, "");
   // The header names the file; put a fixed name in its place.
-  std::string header = "NOTE\nNOTE Created from " + dir.path("in") + " by tab2vrex\nNOTE\nNODE\n";
+  std::string header = outline_model::tab2vrex_header(dir.path("in"));
   EXPECT_EQ(result.out.substr(0, header.size()), header);
-  return "NOTE\nNOTE Created from - by tab2vrex\nNOTE\nNODE\n" + result.out.substr(header.size());
+  return kHeader + result.out.substr(header.size());
 }
 
 struct Case {

@@ -28,7 +28,14 @@ int main(int argc, char** argv) {
   // The open nodes: 0 at the top level, where the document root is opened;
   // each node below the root adds one level of depth to the items inside it.
   std::uint64_t open_nodes = 0;
-  while (!input.at_end()) {
+  for (;;) {
+    // Each end of input closes one open node, and reading goes on: a terminal,
+    // a socket or a growing file may give more. Only at the top level does it end.
+    if (input.at_end()) {
+      if (open_nodes == 0) break;
+      --open_nodes;
+      continue;
+    }
     std::string_view line = input.read_line();
     if (line.size() < kMinRecordLength) continue;
     if (open_nodes == 0) {
