@@ -13,7 +13,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "process.hpp"
+#include "fault_support.hpp"
 
 namespace outline_test {
 namespace {
@@ -52,14 +52,13 @@ std::string fd_target(pid_t pid, unsigned long fd) {
   return n > 0 ? std::string(target, n) : std::string();
 }
 
-// True once `pid` is blocked opening `fifo` (openat, or open) or reading it.
+// True once `pid` is blocked opening `fifo` or reading it. The C library's
+// open() is the openat system call on every Linux target.
 bool waits_on(pid_t pid, Wait wait, const std::string& fifo) {
   std::vector<unsigned long> call = blocked_call(pid);
   if (call.size() < 3) return false;
   if (wait == Wait::kRead) return call[0] == SYS_read && fd_target(pid, call[1]) == fifo;
-  if (call[0] == SYS_openat) return string_at(pid, call[2], fifo.size() + 1) == fifo;
-  if (call[0] == SYS_open) return string_at(pid, call[1], fifo.size() + 1) == fifo;
-  return false;
+  return call[0] == SYS_openat && string_at(pid, call[2], fifo.size() + 1) == fifo;
 }
 
 struct Ending {
@@ -124,11 +123,6 @@ struct Case {
 void PrintTo(const Case& c, std::ostream* os) {
   *os << c.program_name << " waiting in " << (c.wait == Wait::kOpen ? "open" : "read") << ", "
       << c.signal_name;
-}
-
-// Eight upper-case hexadecimal digits.
-bool is_location(const std::string& text) {
-  return text.size() == 8 && text.find_first_not_of("0123456789ABCDEF") == std::string::npos;
 }
 
 class FaultSignal : public testing::TestWithParam<Case> {};
