@@ -36,11 +36,16 @@ std::size_t text_length() {
 std::string line_end(bool last) {
   switch (pick(last ? 6 : 5)) {
     case 0:
-    case 1: return "\n";
-    case 2: return "\r";
-    case 3: return "\r\n";
-    case 4: return "\n\r";  // two terminators: an empty line between
-    default: return "";     // a last line without terminator
+    case 1:
+      return "\n";
+    case 2:
+      return "\r";
+    case 3:
+      return "\r\n";
+    case 4:
+      return "\n\r";  // two terminators: an empty line between
+    default:
+      return "";  // a last line without terminator
   }
 }
 
@@ -49,10 +54,17 @@ std::string tab_outline(std::size_t lines, std::size_t max_depth) {
   std::size_t depth = 0;
   for (std::size_t i = 0; i < lines; ++i) {
     switch (pick(4)) {
-      case 0: depth = pick(depth + 1); break;                    // back out
-      case 1: depth = std::min(max_depth, depth + 1); break;      // one deeper
-      case 2: depth = std::min(max_depth, depth + pick(6)); break;  // a jump
-      default: break;
+      case 0:
+        depth = pick(depth + 1);
+        break;  // back out
+      case 1:
+        depth = std::min(max_depth, depth + 1);
+        break;  // one deeper
+      case 2:
+        depth = std::min(max_depth, depth + pick(6));
+        break;  // a jump
+      default:
+        break;
     }
     file += std::string(depth, '\t') + text(text_length()) + line_end(i + 1 == lines);
   }
@@ -61,7 +73,7 @@ std::string tab_outline(std::size_t lines, std::size_t max_depth) {
 
 std::string vrex_file(std::size_t records) {
   static const char* keywords[] = {"NODE ", "NODE ", "NODE ", "DONE", "DONE ", "NOTE ",
-                                   "STOP", "NODEx", "node ", "DON",  ""};
+                                   "STOP",  "NODEx", "node ", "DON",  ""};
   std::string file = pick(4) == 0 ? "" : "NOTE\nNODE\n";
   for (std::size_t i = 0; i < records; ++i)
     file += keywords[pick(std::size(keywords))] + text(text_length()) + line_end(i + 1 == records);
@@ -90,12 +102,20 @@ int main(int argc, char** argv) {
   for (int i = 0; i < count; ++i) {
     std::string input;
     switch (i % 8) {
-      case 0: input = deep_vrex(1 + pick(2000)); break;
-      case 1: input = tab_outline(1 + pick(40), 1 + pick(3000)); break;
+      case 0:
+        input = deep_vrex(1 + pick(2000));
+        break;
+      case 1:
+        input = tab_outline(1 + pick(40), 1 + pick(3000));
+        break;
       case 2:
       case 3:
-      case 4: input = tab_outline(pick(60), 8); break;
-      default: input = vrex_file(pick(60)); break;
+      case 4:
+        input = tab_outline(pick(60), 8);
+        break;
+      default:
+        input = vrex_file(pick(60));
+        break;
     }
     char name[32];
     std::snprintf(name, sizeof name, "/input-%03d", i);
