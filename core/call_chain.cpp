@@ -2,6 +2,8 @@
 
 #include <link.h>
 
+#include "processor.hpp"
+
 // The executable's code, from the linker.
 extern "C" const char __executable_start[];
 extern "C" const char etext[];
@@ -12,6 +14,7 @@ namespace {
 
 std::uintptr_t load_bias = 0;
 void** main_frame = nullptr;
+std::uintptr_t main_return = 0;
 
 bool is_own_code(void* address) noexcept {
   auto at = reinterpret_cast<std::uintptr_t>(address);
@@ -44,20 +47,13 @@ void measure_load_bias() noexcept {
 }
 
 std::uint32_t code_location(std::uintptr_t address) noexcept {
+  if (address == 0) return 0;  // not known on this processor
   return static_cast<std::uint32_t>(address - load_bias);
 }
 
-std::uintptr_t call_site(std::uintptr_t return_address) noexcept {
-  // A direct call is the opcode E8 and a 32-bit displacement; for anything
-  // else, one byte back still lies inside the call.
-  constexpr unsigned char kCallOpcode = 0xE8;
-  constexpr std::uintptr_t kCallLength = 5;
-  const auto* call = reinterpret_cast<const unsigned char*>(return_address - kCallLength);
-  return *call == kCallOpcode ? return_address - kCallLength : return_address - 1;
-}
-
-void record_main_frame(void* frame) noexcept {
+void record_main_frame(void* frame, void* return_address) noexcept {
   main_frame = static_cast<void**>(frame);
+  main_return = reinterpret_cast<std::uintptr_t>(return_address);
 }
 
 std::size_t walk_call_chain(void* frame, void* floor, std::uintptr_t* chain,
@@ -65,7 +61,11 @@ std::size_t walk_call_chain(void* frame, void* floor, std::uintptr_t* chain,
   // Each frame holds the caller's frame pointer, then the return address.
   auto fp = static_cast<void**>(frame);
   auto low = static_cast<void**>(floor);
-  if (main_frame == nullptr) return 0;
+  if (main_frame == nullptr || limit == 0) return 0;
+  if (!kFrameRecords) {
+    chain[0] = main_return;
+    return 1;
+  }
   if (!reaches_main(fp, low)) {
     // Interrupted in library code that keeps no frame pointer: take the
     // nearest saved frame pointer above the stack pointer that leads to main.

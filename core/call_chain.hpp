@@ -13,15 +13,14 @@ void measure_load_bias() noexcept;
 // `address` as the executable's link-time address, cut to 32 bits.
 std::uint32_t code_location(std::uintptr_t address) noexcept;
 
-// The address of the call instruction that returns to `return_address`.
-std::uintptr_t call_site(std::uintptr_t return_address) noexcept;
-
-// Marks the frame of the main routine, where every chain ends.
-void record_main_frame(void* frame) noexcept;
+// Marks the frame of the main routine and its return into the start-up code,
+// where every chain ends.
+void record_main_frame(void* frame, void* return_address) noexcept;
 
 // Stores at most `limit` return addresses into `chain`, innermost first, by
 // following frame pointers from `frame` up to main's frame. Reads nothing below
-// `floor` or above main's frame. Returns how many it stored.
+// `floor` or above main's frame. Returns how many it stored. Where frame
+// records are not known, the chain is main's return alone.
 std::size_t walk_call_chain(void* frame, void* floor, std::uintptr_t* chain,
                             std::size_t limit) noexcept;
 

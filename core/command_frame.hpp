@@ -16,7 +16,7 @@ namespace outline {
 // that it marks main's frame and its checks count as main's.
 [[gnu::always_inline]] inline const char* open_input(int argc, char** argv, std::string_view usage,
                                                      LineReader& input) {
-  record_main_frame(__builtin_frame_address(0));
+  record_main_frame(__builtin_frame_address(0), __builtin_return_address(0));
   if (argc < 2) {
     out.write_line(usage);
     normal_end();

@@ -9,6 +9,7 @@
 #include "fault_signals.hpp"
 #include "output_stream.hpp"
 #include "process_end.hpp"
+#include "processor.hpp"
 
 namespace outline {
 
@@ -129,7 +130,9 @@ void fault_in_stop() noexcept {
 void io_check_failed() {
   auto fp = static_cast<void**>(__builtin_frame_address(0));
   unsigned number = take_pending_error();
-  runtime_error_stop(number, call_site(reinterpret_cast<std::uintptr_t>(fp[1])), fp[0], fp + 2);
+  runtime_error_stop(number,
+                     call_site(reinterpret_cast<std::uintptr_t>(__builtin_return_address(0))),
+                     fp[0], fp + 2);
 }
 
 void normal_end() {
@@ -137,8 +140,9 @@ void normal_end() {
   // The last block is checked like every other: losing it is error 101.
   if (!out.write_out()) {
     auto fp = static_cast<void**>(__builtin_frame_address(0));
-    runtime_error_stop(kWriteFailed, call_site(reinterpret_cast<std::uintptr_t>(fp[1])), fp[0],
-                       fp + 2);
+    runtime_error_stop(kWriteFailed,
+                       call_site(reinterpret_cast<std::uintptr_t>(__builtin_return_address(0))),
+                       fp[0], fp + 2);
   }
   err.write_out();
   end_process(0);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "error_stop.hpp"
+#include "processor.hpp"
 
 namespace outline {
 
@@ -18,8 +19,7 @@ constexpr unsigned kInvalid = 0x01, kDenormal = 0x02, kZeroDivide = 0x04, kOverf
                    kUnderflow = 0x10, kPrecision = 0x20, kStackFault = 0x40;
 
 unsigned fpe_error_number(const ucontext_t* context) noexcept {
-  const auto* fpu = context->uc_mcontext.fpregs;
-  unsigned flags = fpu != nullptr ? fpu->swd : 0;
+  unsigned flags = x87_exception_flags(*context);
   if (flags & kZeroDivide) return 200;
   if (flags & (kInvalid | kPrecision | kStackFault)) return 207;
   if (flags & kOverflow) return 205;
@@ -36,10 +36,8 @@ void on_fault(int signal, siginfo_t* info, void* raw_context) {
   }
   const auto* context = static_cast<const ucontext_t*>(raw_context);
   unsigned number = signal == SIGFPE ? fpe_error_number(context) : signal == SIGBUS ? 214 : 216;
-  const greg_t* registers = context->uc_mcontext.gregs;
-  fault_stop(number, static_cast<std::uintptr_t>(registers[REG_RIP]),
-             reinterpret_cast<void*>(registers[REG_RBP]),
-             reinterpret_cast<void*>(registers[REG_RSP]));
+  Interrupted at = interrupted_at(*context);
+  fault_stop(number, at.pc, at.frame, at.stack);
 }
 
 void fault_signal_set(sigset_t* set) noexcept {

@@ -59,14 +59,13 @@ std::string fd_target(pid_t pid, unsigned long fd) {
   return n > 0 ? std::string(target, n) : std::string();
 }
 
-// True once `pid` is blocked opening `fifo` (openat, or open) or reading it.
+// True once `pid` is blocked opening `fifo` or reading it. The C library's
+// open() is the openat system call on every Linux target.
 bool waits_on(pid_t pid, Wait wait, const std::string& fifo) {
   std::vector<unsigned long> call = blocked_call(pid);
   if (call.size() < 3) return false;
   if (wait == Wait::kRead) return call[0] == SYS_read && fd_target(pid, call[1]) == fifo;
-  if (call[0] == SYS_openat) return string_at(pid, call[2], fifo.size() + 1) == fifo;
-  if (call[0] == SYS_open) return string_at(pid, call[1], fifo.size() + 1) == fifo;
-  return false;
+  return call[0] == SYS_openat && string_at(pid, call[2], fifo.size() + 1) == fifo;
 }
 
 // Waits, boundedly, until `blocked` holds; false if `pid` ended before.

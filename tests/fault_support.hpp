@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -129,6 +130,43 @@ inline std::string expect_main_report(const std::string& err, unsigned number) {
     return {};
   }
   return location;
+}
+
+// Checks that the code location `digits` of a report lies in the main routine
+// of `program`, as far as the binary tells: the symbol table always names
+// `main` (or its cold part), and where there is line information the inline
+// chain ends in a line of the program's main.cpp. Locations are offsets from
+// the executable's load address, so this holds for the static build and for
+// the position-independent sanitizer build alike.
+inline void expect_location_in_main(const Program& program, const std::string& digits) {
+  const std::uint64_t location = std::stoull(digits, nullptr, 16);
+  // The function: the nearest symbol at or below the location.
+  Result symbols = run({"nm", "--defined-only", "--numeric-sort", program.path()});
+  ASSERT_EQ(symbols.status, 0) << symbols.err;
+  std::string function;
+  for (const std::string& line : lines(symbols.out)) {
+    std::size_t space = line.find(' ');
+    if (space == std::string::npos || line.size() < space + 4) continue;
+    char kind = line[space + 1];
+    if (kind != 'T' && kind != 't' && kind != 'W' && kind != 'w') continue;
+    if (std::stoull(line.substr(0, space), nullptr, 16) > location) break;
+    function = line.substr(space + 3);
+  }
+  EXPECT_TRUE(function == "main" || function.starts_with("main."))
+      << "$" << digits << " lies in " << function << ", not in main";
+
+  // The source line, where the binary carries line information.
+  Result sections = run({"readelf", "--section-headers", "--wide", program.path()});
+  ASSERT_EQ(sections.status, 0) << sections.err;
+  if (sections.out.find(" .debug_line ") == std::string::npos) return;
+  Result lookup = run({"addr2line", "-i", "-e", program.path(), "0x" + digits});
+  ASSERT_EQ(lookup.status, 0) << lookup.err;
+  std::vector<std::string> chain = lines(lookup.out);
+  ASSERT_FALSE(chain.empty());
+  // The inline chain ends in the function the check was inlined into.
+  const std::string file = std::string(program.name) + "/main.cpp:";
+  std::size_t at = chain.back().find(file);
+  EXPECT_TRUE(at != std::string::npos && (at == 0 || chain.back()[at - 1] == '/')) << lookup.out;
 }
 
 }  // namespace outline_test

@@ -1,12 +1,13 @@
 #!/bin/sh
 # Checks the manual pages: both render without a single groff warning, each
-# quotes the usage line its program really writes, and the install puts the
-# programs and the pages where they belong.
-# Usage: man_pages_test.sh <source dir> <build dir>
+# quotes the usage line its program really writes and shows the project
+# version, and the install puts the programs and the compressed pages where
+# they belong.
+# Usage: man_pages_test.sh <build dir> <version>
 set -u
 
-source_dir=${1:?source dir}
-build_dir=${2:?build dir}
+build_dir=${1:?build dir}
+version=${2:?version}
 failures=0
 
 fail() {
@@ -23,7 +24,7 @@ work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 
 for program in tab2vrex vrex2tab; do
-  page=$source_dir/man/$program.1
+  page=$build_dir/man/$program.1
   if ! groff -man -ww -z "$page" 2>"$work/warnings"; then
     fail "groff failed on $page"
   fi
@@ -37,6 +38,9 @@ for program in tab2vrex vrex2tab; do
   if ! groff -man -Tascii -P-cbou "$page" 2>/dev/null | grep -qF -- "$usage"; then
     fail "$page does not show the usage line \"$usage\""
   fi
+  if ! groff -man -Tascii -P-cbou "$page" 2>/dev/null | tail -n 3 | grep -qF "outline converters $version"; then
+    fail "$page does not show version $version in its footer"
+  fi
 done
 
 prefix=$work/prefix
@@ -48,11 +52,11 @@ for program in tab2vrex vrex2tab; do
   if [ ! -f "$prefix/bin/$program" ] || [ ! -x "$prefix/bin/$program" ]; then
     fail "$prefix/bin/$program is missing or not executable"
   fi
-  installed=$prefix/share/man/man1/$program.1
+  installed=$prefix/share/man/man1/$program.1.gz
   if [ ! -f "$installed" ]; then
     fail "$installed is missing"
-  elif ! cmp -s "$source_dir/man/$program.1" "$installed"; then
-    fail "$installed differs from man/$program.1"
+  elif ! gzip -dc "$installed" | cmp -s "$build_dir/man/$program.1" -; then
+    fail "$installed differs from the configured man/$program.1"
   fi
 done
 

@@ -31,7 +31,7 @@ Outline random_outline(std::mt19937& random, int items, int max_text, int line_e
     std::string text(pick((pick(50) == 0 ? 10 : 1) * max_text + 1), ' ');
     for (char& c : text) c = alphabet[pick(alphabet.size())];
     if (!text.empty() && text[0] == '\t') text[0] = 'a';
-    if (depth == 0 && text.empty()) text = " ";
+    if (depth == 0 && text.empty()) text.push_back(' ');
     std::string line = std::string(depth, '\t') + text;
     outline.lines += line + "\n";
     outline.file += line;

@@ -1,0 +1,48 @@
+# `cpack -G DEB` in the build folder makes a Debian package of both programs,
+# their manual pages, the README and the copyright file.
+set(OUTLINE_PACKAGE outline-converters)
+set(OUTLINE_MAINTAINER "Outline converters maintainers <maintainers@users.noreply.c-seed-c9bddbe5.example>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+# The Debian name of the target architecture (a cross build packages for its
+# target, not for the machine that builds it).
+set(debian_architectures x86_64=amd64 amd64=amd64 aarch64=arm64 arm64=arm64 i386=i386 i486=i386
+                         i586=i386 i686=i386 s390x=s390x ppc64le=ppc64el riscv64=riscv64)
+set(debian_architecture)
+foreach(pair IN LISTS debian_architectures)
+  string(REPLACE "=" ";" pair "${pair}")
+  list(GET pair 0 processor)
+  if(processor STREQUAL CMAKE_SYSTEM_PROCESSOR)
+    list(GET pair 1 debian_architecture)
+  endif()
+endforeach()
+set(OUTLINE_DEBIAN_ARCHITECTURE "${debian_architecture}"
+    CACHE STRING "Architecture field of the Debian package (empty: as dpkg says)")
+
+set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${OUTLINE_PACKAGE})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${PROJECT_SOURCE_DIR}/README.md
+        DESTINATION ${doc_dir})
+
+set(CPACK_PACKAGE_NAME ${OUTLINE_PACKAGE})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "${OUTLINE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "converters between tab-indented outlines and vrex outline files")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "tab2vrex reads an outline written one item per line, nested by leading TAB
+characters, and writes it as a vrex outline file: one NOTE, NODE, DONE or STOP
+record per line. vrex2tab converts the other way. Both stream in constant
+memory, keep every byte of the item text, accept LF, CR and CR LF line ends, and
+stop with a numbered error report and exit status on any input or output
+failure.")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${OUTLINE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION text)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+if(OUTLINE_DEBIAN_ARCHITECTURE)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${OUTLINE_DEBIAN_ARCHITECTURE})
+endif()
+# The programs are static: they need no other package.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_GENERATOR DEB)
+include(CPack)
