@@ -7,9 +7,6 @@
 #include <cerrno>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace outline {
 
@@ -50,42 +47,8 @@ bool LineReader::read_more() noexcept {
   }
 }
 
-namespace {
-
-// The number of bytes before the first LF or CR, or `available` if there is
-// none. May look at up to 15 bytes past `available`.
-std::size_t line_length(const char* start, std::size_t available) noexcept {
-#if defined(__SSE2__)
-  const __m128i lf = _mm_set1_epi8('\n');
-  const __m128i cr = _mm_set1_epi8('\r');
-  for (std::size_t offset = 0; offset < available; offset += 16) {
-    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + offset));
-    auto ends = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr))));
-    if (ends != 0) {
-      std::size_t length = offset + static_cast<std::size_t>(__builtin_ctz(ends));
-      return length < available ? length : available;
-    }
-  }
-  return available;
-#else
-  const void* lf = std::memchr(start, '\n', available);
-  std::size_t length = lf ? static_cast<const char*>(lf) - start : available;
-  const void* cr = std::memchr(start, '\r', length);
-  return cr ? static_cast<const char*>(cr) - start : length;
-#endif
-}
-
-}  // namespace
-
-std::string_view LineReader::read_line_unchecked() noexcept {
-  // Most lines are handed out in place, straight from the buffer.
-  std::size_t length = line_length(buffer_ + position_, end_ - position_);
-  if (terminator_buffered(length)) return take_line(length);
-  return read_line_across_blocks(length);
-}
-
 std::string_view LineReader::read_line_across_blocks(std::size_t scanned) noexcept {
+  if (scanned > end_ - position_) scanned = end_ - position_;
   for (;;) {
     std::size_t available = end_ - position_;
     if (available > kBlock) return read_long_line();
@@ -98,6 +61,7 @@ std::string_view LineReader::read_line_across_blocks(std::size_t scanned) noexce
       return {buffer_, scanned};
     }
     scanned += line_length(buffer_ + scanned, end_ - scanned);
+    if (scanned > end_) scanned = end_;
     if (terminator_buffered(scanned)) return take_line(scanned);
   }
 }
@@ -107,7 +71,8 @@ std::string_view LineReader::read_long_line() noexcept {
   for (;;) {
     if (position_ == end_ && !fill()) return long_line_.view();  // end of file ends a last line
     const char* start = buffer_ + position_;
-    std::size_t length = line_length(start, end_ - position_);
+    std::size_t length = long_line_length(start, end_ - position_);
+    if (length > end_ - position_) length = end_ - position_;
     if (!long_line_.append(start, length)) return long_line_.view();
     position_ += length;
     if (position_ < end_) break;

@@ -7,6 +7,7 @@
 
 #include "error_stop.hpp"
 #include "line.hpp"
+#include "line_ends.hpp"
 
 namespace outline {
 
@@ -22,17 +23,25 @@ class LineReader {
   // left pending for the open-result query (take_pending_error).
   void open(const char* name) noexcept;
 
-  // Checked operations, for the conversions: each ends with the I/O check.
+  // Checked operations, for the conversions: each ends with the I/O check on
+  // the path that made a system call. The check could not fire elsewhere: an
+  // error is only recorded by a system call or an allocation, each checked.
   // At end when no byte is left; end of file is not remembered.
   [[gnu::always_inline]] inline bool at_end() {
-    bool at_end = position_ == end_ && !fill();
+    if (position_ != end_) [[likely]]
+      return false;
+    bool at_end = !fill();
     io_check();
     return at_end;
   }
   // The next line, without its terminator, which is consumed. The bytes stay
   // valid until the next read.
   [[gnu::always_inline]] inline std::string_view read_line() {
-    std::string_view line = read_line_unchecked();
+    // Most lines are handed out in place, straight from the buffer.
+    std::size_t length = line_length(buffer_ + position_, end_ - position_);
+    if (terminator_buffered(length)) [[likely]]
+      return take_line(length);
+    std::string_view line = read_line_across_blocks(length);
     io_check();
     return line;
   }
@@ -48,7 +57,6 @@ class LineReader {
   // One read(2) of up to 256 bytes behind the unread ones, which must fit in
   // one block; false if it gave nothing.
   bool read_more() noexcept;
-  std::string_view read_line_unchecked() noexcept;
   // True when the line at the read position has its terminator buffered after
   // `length` bytes, with the byte after a CR, which tells CR from CR LF.
   bool terminator_buffered(std::size_t length) const noexcept {
@@ -63,7 +71,8 @@ class LineReader {
     if (start[length] == '\r' && buffer_[position_] == '\n') ++position_;
     return {start, length};
   }
-  // A line whose terminator is not yet buffered; `scanned` bytes of it are.
+  // A line whose terminator is not yet buffered; at least the first `scanned`
+  // bytes of it are, or all that are buffered if they are fewer.
   std::string_view read_line_across_blocks(std::size_t scanned) noexcept;
   std::string_view read_long_line() noexcept;
   void close_unchecked() noexcept;
@@ -72,9 +81,8 @@ class LineReader {
   std::size_t position_ = 0;
   std::size_t end_ = 0;
   Line long_line_;  // a line longer than a block
-  // A block of unread bytes, one block read behind them, and room for the
-  // scan to load 16 bytes at any position.
-  char buffer_[2 * kBlock + 15] = {};
+  // A block of unread bytes, one block read behind them, and the scan's slack.
+  char buffer_[2 * kBlock + kScanSlack] = {};
 };
 
 }  // namespace outline

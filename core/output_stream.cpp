@@ -16,7 +16,8 @@ bool is_terminal(int fd) noexcept {
   return ioctl(fd, TCGETS, &settings) == 0;
 }
 
-OutputStream::OutputStream(int fd) noexcept : fd_(fd), flush_per_statement_(is_terminal(fd)) {}
+OutputStream::OutputStream(int fd) noexcept
+    : fd_(fd), flush_per_statement_(is_terminal(fd)), fast_limit_(flush_per_statement_ ? 0 : kBlock) {}
 
 namespace {
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -20,7 +21,9 @@ class OutputStream {
   OutputStream(const OutputStream&) = delete;
   OutputStream& operator=(const OutputStream&) = delete;
 
-  // Checked operations, for the conversions: each ends with the I/O check.
+  // Checked operations, for the conversions: each ends with the I/O check. A
+  // line that fits in the buffer off a terminal is stored at once, with one
+  // test for room and no write-out, so no check can fire there and none is made.
   [[gnu::always_inline]] inline void write(std::string_view text) {
     append(text.data(), text.size());
     io_check();
@@ -36,10 +39,54 @@ class OutputStream {
     append(text.data(), text.size());
     end_line();
   }
+  // A fixed piece and a text as one line, one write statement.
+  [[gnu::always_inline]] inline void write_line(std::string_view piece, std::string_view text) {
+    std::size_t size = piece.size() + text.size() + 1;
+    if (fits(size)) [[likely]] {
+      char* to = buffer_ + pending_;
+      std::memcpy(to, piece.data(), piece.size());
+      std::memcpy(to + piece.size(), text.data(), text.size());
+      to[size - 1] = '\n';
+      pending_ += size;
+      return;
+    }
+    write(piece);
+    write_line(text);
+  }
+  // `count` copies of a fixed line, each a write statement of its own.
+  [[gnu::always_inline]] inline void write_lines(std::string_view line, std::uint64_t count) {
+    std::size_t size = line.size() + 1;
+    if (count <= kBlock && fits(count * size)) [[likely]] {
+      char* to = buffer_ + pending_;
+      pending_ += count * size;
+      for (; count > 0; --count, to += size) {
+        std::memcpy(to, line.data(), line.size());
+        to[line.size()] = '\n';
+      }
+      return;
+    }
+    for (; count > 0; --count) write_line(line);
+  }
   // `count` TABs, each a write statement of its own.
   [[gnu::always_inline]] inline void write_tabs(unsigned long long count) {
     append_tabs(count);
     io_check();
+  }
+  // `tabs` TABs, each a write statement of its own, then a text and the line
+  // end as one.
+  [[gnu::always_inline]] inline void write_indented_line(unsigned long long tabs,
+                                                         std::string_view text) {
+    std::size_t size = tabs + text.size() + 1;
+    if (tabs <= kTabStore && fits(size)) [[likely]] {
+      char* to = buffer_ + pending_;
+      std::memset(to, '\t', kTabStore);
+      std::memcpy(to + tabs, text.data(), text.size());
+      to[size - 1] = '\n';
+      pending_ += size;
+      return;
+    }
+    write_tabs(tabs);
+    write_line(text);
   }
 
   // Unchecked operations; a failed write-out records error 101. Bytes
@@ -58,11 +105,9 @@ class OutputStream {
     buffer_[pending_++] = byte;
   }
   [[gnu::always_inline]] inline void append_tabs(unsigned long long count) noexcept {
-    // A short run of TABs off a terminal: one 16-byte store into the slack.
-    static constexpr char kSixteenTabs[16] = {'\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t',
-                                              '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t'};
-    if (count <= 16 && count <= kBlock - pending_ && !flush_per_statement_) [[likely]] {
-      std::memcpy(buffer_ + pending_, kSixteenTabs, 16);
+    // A short run of TABs off a terminal: one store of kTabStore bytes into the slack.
+    if (count <= kTabStore && fits(count)) [[likely]] {
+      std::memset(buffer_ + pending_, '\t', kTabStore);
       pending_ += count;
       return;
     }
@@ -77,14 +122,21 @@ class OutputStream {
   bool write_out() noexcept;
 
  private:
+  static constexpr std::size_t kTabStore = 16;
+
+  // True when `size` more bytes can be stored without a write-out: never on a
+  // terminal, where each statement is written out at its end.
+  bool fits(std::size_t size) const noexcept { return pending_ + size <= fast_limit_; }
+
   void append_long(const char* data, std::size_t size) noexcept;
   void append_tab_run(unsigned long long count) noexcept;
 
   int fd_;
   bool flush_per_statement_;
+  std::size_t fast_limit_;  // kBlock, or 0 on a terminal
   bool broken_ = false;
   std::size_t pending_ = 0;
-  char buffer_[kBlock + 16];  // the slack takes whole 16-byte stores
+  char buffer_[kBlock + kTabStore];  // the slack takes a whole store of TABs
 };
 
 // Standard output and the error stream, set up before main runs.

@@ -49,10 +49,8 @@ int main(int argc, char** argv) {
     std::size_t tabs = leading_tabs(line);
     auto depth = static_cast<std::int64_t>(tabs);
     // Close the previous item and every level this one does not nest under.
-    for (std::int64_t done = previous_depth - depth + 1; done > 0; --done) out.write_line(kDone);
-    out.write(kNodePrefix);
-    out.write(line.substr(tabs));
-    out.end_line();
+    if (previous_depth >= depth) out.write_lines(kDone, previous_depth - depth + 1);
+    out.write_line(kNodePrefix, line.substr(tabs));
     previous_depth = depth;
   }
   out.write_line(kDone);

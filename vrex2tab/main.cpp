@@ -37,9 +37,7 @@ int main(int argc, char** argv) {
     } else if (is_record(line, kDone)) {
       --open_nodes;
     } else if (is_record(line, kNode)) {
-      out.write_tabs(open_nodes - 1);
-      out.write(record_text(line));
-      out.end_line();
+      out.write_indented_line(open_nodes - 1, record_text(line));
       ++open_nodes;
     }
   }

@@ -1,0 +1,86 @@
+// Finding the next line end (LF or CR): 16 bytes at a time with SSE2, else a
+// portable 8 bytes at a time. The only processor-dependent code of the reader.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace outline {
+
+// Bytes a scan may read past the end of what it is given.
+inline constexpr std::size_t kScanSlack = 15;
+
+#if defined(__SSE2__)
+
+inline constexpr std::size_t kScanStep = 16;
+
+// One bit per byte of the 16 at `bytes`, set for LF and CR, first byte lowest.
+[[gnu::always_inline]] inline unsigned line_end_bits(const char* bytes) noexcept {
+  __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  __m128i ends = _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n')),
+                              _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\r')));
+  return static_cast<unsigned>(_mm_movemask_epi8(ends));
+}
+
+// The offset of the first line end among the bits, which are not all clear.
+[[gnu::always_inline]] inline std::size_t first_line_end(unsigned bits) noexcept {
+  return static_cast<std::size_t>(std::countr_zero(bits));
+}
+
+#else
+
+inline constexpr std::size_t kScanStep = 8;
+
+// The high bit of each byte of the 8 at `bytes` set exactly for LF and CR, in
+// memory order whatever the byte order.
+[[gnu::always_inline]] inline std::uint64_t line_end_bits(const char* bytes) noexcept {
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+  std::uint64_t word;
+  std::memcpy(&word, bytes, 8);
+  // A byte is zero exactly where the high bit of its result below is clear;
+  // no carry crosses bytes, so no byte is flagged falsely.
+  auto zero_bytes = [](std::uint64_t x) { return ~(((x & kLow7) + kLow7) | x | kLow7); };
+  return zero_bytes(word ^ 0x0A0A0A0A0A0A0A0A) | zero_bytes(word ^ 0x0D0D0D0D0D0D0D0D);
+}
+
+[[gnu::always_inline]] inline std::size_t first_line_end(std::uint64_t bits) noexcept {
+  int zeros = std::endian::native == std::endian::little ? std::countr_zero(bits)
+                                                         : std::countl_zero(bits);
+  return static_cast<std::size_t>(zeros) / 8;
+}
+
+#endif
+
+// The number of bytes before the first LF or CR at `start`: less than
+// `available` if one is there, else at least `available`. Reads up to
+// kScanSlack bytes past `available`.
+[[gnu::always_inline]] inline std::size_t line_length(const char* start,
+                                                      std::size_t available) noexcept {
+  std::size_t offset = 0;
+  for (;;) {
+    if (auto bits = line_end_bits(start + offset); bits != 0) return offset + first_line_end(bits);
+    offset += kScanStep;
+    if (offset >= available) return offset;
+  }
+}
+
+// The same for a long stretch: four steps at a time while they stay inside
+// `available`.
+inline std::size_t long_line_length(const char* start, std::size_t available) noexcept {
+  std::size_t offset = 0;
+  for (; offset + 4 * kScanStep <= available; offset += 4 * kScanStep) {
+    const char* at = start + offset;
+    if ((line_end_bits(at) | line_end_bits(at + kScanStep) | line_end_bits(at + 2 * kScanStep) |
+         line_end_bits(at + 3 * kScanStep)) != 0)
+      break;
+  }
+  return offset + line_length(start + offset, available - offset);
+}
+
+}  // namespace outline
