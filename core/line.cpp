@@ -21,7 +21,7 @@ bool Line::append(const char* bytes, std::size_t count) noexcept {
       if (wanted > SIZE_MAX / 2) return record_error(kOutOfMemory), false;
       wanted *= 2;
     }
-    char* grown = static_cast<char*>(std::realloc(data_, wanted));
+    char* grown = static_cast<char*>(std::realloc(data_, wanted + kLineSlack));
     if (grown == nullptr) return record_error(kOutOfMemory), false;
     data_ = grown;
     capacity_ = wanted;

@@ -6,6 +6,10 @@
 
 namespace outline {
 
+// Bytes past the end of a line from the reader that may be read, so that
+// scans and copies can work in whole steps of up to 32.
+inline constexpr std::size_t kLineSlack = 31;
+
 class Line {
  public:
   Line() = default;
@@ -16,8 +20,8 @@ class Line {
   std::string_view view() const noexcept { return {data_, size_}; }
 
   void clear() noexcept { size_ = 0; }
-  // Appends bytes, growing geometrically. When memory cannot be obtained it
-  // records error 203, keeps what it has and returns false.
+  // Appends bytes, growing geometrically, with kLineSlack bytes to spare. When memory cannot be
+  // obtained it records error 203, keeps what it has and returns false.
   bool append(const char* bytes, std::size_t count) noexcept;
 
  private:

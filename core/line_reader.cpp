@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 
-
 namespace outline {
 
 void LineReader::open(const char* name) noexcept {

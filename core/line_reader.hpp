@@ -35,7 +35,7 @@ class LineReader {
     return at_end;
   }
   // The next line, without its terminator, which is consumed. The bytes stay
-  // valid until the next read.
+  // valid until the next read; kLineSlack bytes after them may be read.
   [[gnu::always_inline]] inline std::string_view read_line() {
     // Most lines are handed out in place, straight from the buffer.
     std::size_t length = line_length(buffer_ + position_, end_ - position_);
@@ -81,8 +81,8 @@ class LineReader {
   std::size_t position_ = 0;
   std::size_t end_ = 0;
   Line long_line_;  // a line longer than a block
-  // A block of unread bytes, one block read behind them, and the scan's slack.
-  char buffer_[2 * kBlock + kScanSlack] = {};
+  // A block of unread bytes, one block read behind them, and the slack.
+  char buffer_[2 * kBlock + kLineSlack] = {};
 };
 
 }  // namespace outline

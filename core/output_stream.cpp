@@ -17,7 +17,9 @@ bool is_terminal(int fd) noexcept {
 }
 
 OutputStream::OutputStream(int fd) noexcept
-    : fd_(fd), flush_per_statement_(is_terminal(fd)), fast_limit_(flush_per_statement_ ? 0 : kBlock) {}
+    : fd_(fd),
+      flush_per_statement_(is_terminal(fd)),
+      fast_limit_(flush_per_statement_ ? 0 : 2 * kBlock) {}
 
 namespace {
 
@@ -43,6 +45,14 @@ bool OutputStream::write_out() noexcept {
   if (broken_) return false;
   broken_ = !write_block(fd_, buffer_, size);
   return !broken_;
+}
+
+void OutputStream::pass_block_on() noexcept {
+  std::size_t beyond = pending_ - kBlock;
+  pending_ = kBlock;
+  if (!write_out()) record_error(kWriteFailed);
+  std::memcpy(buffer_, buffer_ + kBlock, beyond);
+  pending_ = beyond;
 }
 
 void OutputStream::append_long(const char* data, std::size_t size) noexcept {

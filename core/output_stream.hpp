@@ -9,6 +9,7 @@
 
 #include "error_numbers.hpp"
 #include "error_stop.hpp"
+#include "line.hpp"
 
 namespace outline {
 
@@ -21,9 +22,10 @@ class OutputStream {
   OutputStream(const OutputStream&) = delete;
   OutputStream& operator=(const OutputStream&) = delete;
 
-  // Checked operations, for the conversions: each ends with the I/O check. A
-  // line that fits in the buffer off a terminal is stored at once, with one
-  // test for room and no write-out, so no check can fire there and none is made.
+  // Checked operations, for the conversions: each ends with the I/O check on
+  // the paths that may write out. A line that fits in the buffer off a
+  // terminal is stored at once, with one test for room; a block it completes
+  // is then written out, and checked.
   [[gnu::always_inline]] inline void write(std::string_view text) {
     append(text.data(), text.size());
     io_check();
@@ -39,54 +41,55 @@ class OutputStream {
     append(text.data(), text.size());
     end_line();
   }
-  // A fixed piece and a text as one line, one write statement.
-  [[gnu::always_inline]] inline void write_line(std::string_view piece, std::string_view text) {
-    std::size_t size = piece.size() + text.size() + 1;
+  // A fixed piece and a line from the reader (read in whole steps, see
+  // kLineSlack) as one line, one write statement.
+  [[gnu::always_inline]] inline void write_line(std::string_view piece, std::string_view line) {
+    std::size_t size = piece.size() + line.size() + 1;
     if (fits(size)) [[likely]] {
       char* to = buffer_ + pending_;
       std::memcpy(to, piece.data(), piece.size());
-      std::memcpy(to + piece.size(), text.data(), text.size());
+      copy_in_steps(to + piece.size(), line);
       to[size - 1] = '\n';
-      pending_ += size;
+      stored(size);
       return;
     }
     write(piece);
-    write_line(text);
+    write_line(line);
   }
   // `count` copies of a fixed line, each a write statement of its own.
-  [[gnu::always_inline]] inline void write_lines(std::string_view line, std::uint64_t count) {
-    std::size_t size = line.size() + 1;
+  [[gnu::always_inline]] inline void write_lines(std::string_view text, std::uint64_t count) {
+    std::size_t size = text.size() + 1;
     if (count <= kBlock && fits(count * size)) [[likely]] {
       char* to = buffer_ + pending_;
-      pending_ += count * size;
-      for (; count > 0; --count, to += size) {
-        std::memcpy(to, line.data(), line.size());
-        to[line.size()] = '\n';
+      for (std::uint64_t i = 0; i < count; ++i, to += size) {
+        std::memcpy(to, text.data(), text.size());
+        to[text.size()] = '\n';
       }
+      stored(count * size);
       return;
     }
-    for (; count > 0; --count) write_line(line);
+    for (; count > 0; --count) write_line(text);
   }
   // `count` TABs, each a write statement of its own.
   [[gnu::always_inline]] inline void write_tabs(unsigned long long count) {
     append_tabs(count);
     io_check();
   }
-  // `tabs` TABs, each a write statement of its own, then a text and the line
-  // end as one.
+  // `tabs` TABs, each a write statement of its own, then a line from the
+  // reader and the line end as one.
   [[gnu::always_inline]] inline void write_indented_line(unsigned long long tabs,
-                                                         std::string_view text) {
-    std::size_t size = tabs + text.size() + 1;
+                                                         std::string_view line) {
+    std::size_t size = tabs + line.size() + 1;
     if (tabs <= kTabStore && fits(size)) [[likely]] {
       char* to = buffer_ + pending_;
       std::memset(to, '\t', kTabStore);
-      std::memcpy(to + tabs, text.data(), text.size());
+      copy_in_steps(to + tabs, line);
       to[size - 1] = '\n';
-      pending_ += size;
+      stored(size);
       return;
     }
     write_tabs(tabs);
-    write_line(text);
+    write_line(line);
   }
 
   // Unchecked operations; a failed write-out records error 101. Bytes
@@ -106,7 +109,7 @@ class OutputStream {
   }
   [[gnu::always_inline]] inline void append_tabs(unsigned long long count) noexcept {
     // A short run of TABs off a terminal: one store of kTabStore bytes into the slack.
-    if (count <= kTabStore && fits(count)) [[likely]] {
+    if (count <= kTabStore && count <= kBlock - pending_ && !flush_per_statement_) [[likely]] {
       std::memset(buffer_ + pending_, '\t', kTabStore);
       pending_ += count;
       return;
@@ -124,19 +127,43 @@ class OutputStream {
  private:
   static constexpr std::size_t kTabStore = 16;
 
-  // True when `size` more bytes can be stored without a write-out: never on a
-  // terminal, where each statement is written out at its end.
+  // Steps of the copy of a line into the buffer.
+  static constexpr std::size_t kCopyStep = 16;
+  static_assert(kCopyStep - 1 <= kLineSlack);
+
+  // True when `size` more bytes can be stored at once: a block and a line
+  // beyond it, the slack aside; never on a terminal, where each statement is
+  // written out at its end.
   bool fits(std::size_t size) const noexcept { return pending_ + size <= fast_limit_; }
+  // Copies a line from the reader in whole steps, into the buffer's slack.
+  [[gnu::always_inline]] static inline void copy_in_steps(char* to,
+                                                          std::string_view line) noexcept {
+    std::size_t offset = 0;
+    do std::memcpy(to + offset, line.data() + offset, kCopyStep);
+    while ((offset += kCopyStep) < line.size());
+  }
+  // Counts `size` stored bytes. Writes out the block they complete once a
+  // byte lies beyond it, as appending byte by byte would, and checks that.
+  [[gnu::always_inline]] inline void stored(std::size_t size) {
+    pending_ += size;
+    if (pending_ > kBlock) [[unlikely]] {
+      pass_block_on();
+      io_check();
+    }
+  }
+  // Writes out the first block and moves the bytes beyond it to the front.
+  void pass_block_on() noexcept;
 
   void append_long(const char* data, std::size_t size) noexcept;
   void append_tab_run(unsigned long long count) noexcept;
 
   int fd_;
   bool flush_per_statement_;
-  std::size_t fast_limit_;  // kBlock, or 0 on a terminal
+  std::size_t fast_limit_;  // 2 * kBlock, or 0 on a terminal
   bool broken_ = false;
   std::size_t pending_ = 0;
-  char buffer_[kBlock + kTabStore];  // the slack takes a whole store of TABs
+  // A block, room for what a line stores beyond it, and slack for whole stores.
+  char buffer_[2 * kBlock + kCopyStep];
 };
 
 // Standard output and the error stream, set up before main runs.

@@ -1,4 +1,5 @@
 // tab2vrex: converts a tab-indented outline into a vrex outline file.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -11,21 +12,20 @@ using namespace outline;
 namespace {
 
 // The depth of a tab outline line: the number of TABs that start it. Looks
-// at eight bytes at a time; the first that is not a TAB ends the run.
+// at eight bytes at a time, past the line's end too (see kLineSlack); the
+// first that is not a TAB ends the run.
 std::size_t leading_tabs(std::string_view line) {
   constexpr std::uint64_t kTabs = 0x0909090909090909;
-  std::size_t tabs = 0;
-  for (; tabs + 8 <= line.size(); tabs += 8) {
+  for (std::size_t tabs = 0; tabs < line.size(); tabs += 8) {
     std::uint64_t word;
     std::memcpy(&word, line.data() + tabs, 8);
     if (std::uint64_t other = word ^ kTabs; other != 0) {
       int bits = std::endian::native == std::endian::little ? std::countr_zero(other)
                                                             : std::countl_zero(other);
-      return tabs + static_cast<std::size_t>(bits) / 8;
+      return std::min(tabs + static_cast<std::size_t>(bits) / 8, line.size());
     }
   }
-  while (tabs < line.size() && line[tabs] == kTab) ++tabs;
-  return tabs;
+  return line.size();
 }
 
 }  // namespace
