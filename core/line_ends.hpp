@@ -17,19 +17,26 @@ namespace outline {
 
 #if defined(__SSE2__)
 
-inline constexpr std::size_t kScanStep = 32;
+inline constexpr std::size_t kScanStep = 16;
 
 // One bit per byte of the 16 at `bytes`, set for LF and CR, first byte lowest.
-[[gnu::always_inline]] inline unsigned line_end_bits_16(const char* bytes) noexcept {
+[[gnu::always_inline]] inline unsigned line_end_bits(const char* bytes) noexcept {
   __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
   __m128i ends = _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n')),
                               _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\r')));
   return static_cast<unsigned>(_mm_movemask_epi8(ends));
 }
 
-// The same for the 32 bytes at `bytes`.
-[[gnu::always_inline]] inline unsigned line_end_bits(const char* bytes) noexcept {
-  return line_end_bits_16(bytes) | line_end_bits_16(bytes + 16) << 16;
+// True if the 64 bytes at `bytes` hold an LF or CR.
+[[gnu::always_inline]] inline bool has_line_end_64(const char* bytes) noexcept {
+  auto ends = [](const char* at) {
+    __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n')),
+                        _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\r')));
+  };
+  __m128i any = _mm_or_si128(_mm_or_si128(ends(bytes), ends(bytes + 16)),
+                             _mm_or_si128(ends(bytes + 32), ends(bytes + 48)));
+  return _mm_movemask_epi8(any) != 0;
 }
 
 // The offset of the first line end among the bits, which are not all clear.
@@ -53,6 +60,12 @@ inline constexpr std::size_t kScanStep = 8;
   return zero_bytes(word ^ 0x0A0A0A0A0A0A0A0A) | zero_bytes(word ^ 0x0D0D0D0D0D0D0D0D);
 }
 
+[[gnu::always_inline]] inline bool has_line_end_64(const char* bytes) noexcept {
+  std::uint64_t any = 0;
+  for (int step = 0; step < 8; ++step) any |= line_end_bits(bytes + 8 * step);
+  return any != 0;
+}
+
 [[gnu::always_inline]] inline std::size_t first_line_end(std::uint64_t bits) noexcept {
   int zeros =
       std::endian::native == std::endian::little ? std::countr_zero(bits) : std::countl_zero(bits);
@@ -62,6 +75,16 @@ inline constexpr std::size_t kScanStep = 8;
 #endif
 
 static_assert(kScanStep - 1 <= kLineSlack);
+
+// The number of bytes before the first LF or CR at `start`, which must come
+// within the buffer. Reads up to kLineSlack bytes past it.
+[[gnu::always_inline]] inline std::size_t line_length(const char* start) noexcept {
+  std::size_t offset = 0;
+  for (;;) {
+    if (auto bits = line_end_bits(start + offset); bits != 0) return offset + first_line_end(bits);
+    offset += kScanStep;
+  }
+}
 
 // The number of bytes before the first LF or CR at `start`: less than
 // `available` if one is there, else at least `available`. Reads up to
@@ -76,16 +99,11 @@ static_assert(kScanStep - 1 <= kLineSlack);
   }
 }
 
-// The same for a long stretch: four steps at a time while they stay inside
+// The same for a long stretch: 64 bytes a step while they stay inside
 // `available`.
 inline std::size_t long_line_length(const char* start, std::size_t available) noexcept {
   std::size_t offset = 0;
-  for (; offset + 4 * kScanStep <= available; offset += 4 * kScanStep) {
-    const char* at = start + offset;
-    if ((line_end_bits(at) | line_end_bits(at + kScanStep) | line_end_bits(at + 2 * kScanStep) |
-         line_end_bits(at + 3 * kScanStep)) != 0)
-      break;
-  }
+  while (offset + 64 <= available && !has_line_end_64(start + offset)) offset += 64;
   return offset + line_length(start + offset, available - offset);
 }
 

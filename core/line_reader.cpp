@@ -11,6 +11,7 @@ namespace outline {
 
 void LineReader::open(const char* name) noexcept {
   position_ = end_ = 0;
+  buffer_[0] = '\n';
   if (name[0] == '\0') {
     fd_ = 0;
     return;
@@ -28,11 +29,13 @@ bool LineReader::fill() noexcept {
 }
 
 bool LineReader::read_more() noexcept {
+  buffer_[end_] = '\n';  // for the scan, also when nothing is read
   if (pending_error != 0) return false;
   for (;;) {
     ssize_t n = ::read(fd_, buffer_ + end_, kBlock);
     if (n >= 0) {
       end_ += static_cast<std::size_t>(n);
+      buffer_[end_] = '\n';
       return n > 0;
     }
     if (errno == EINTR) continue;
@@ -44,6 +47,11 @@ bool LineReader::read_more() noexcept {
     pollfd ready{fd_, POLLIN, 0};
     ::poll(&ready, 1, -1);
   }
+}
+
+std::string_view LineReader::read_line_slowly(std::size_t length) noexcept {
+  if (terminator_buffered(length)) return take_line(length);
+  return read_line_across_blocks(length);
 }
 
 std::string_view LineReader::read_line_across_blocks(std::size_t scanned) noexcept {

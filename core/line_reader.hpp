@@ -37,11 +37,15 @@ class LineReader {
   // The next line, without its terminator, which is consumed. The bytes stay
   // valid until the next read; kLineSlack bytes after them may be read.
   [[gnu::always_inline]] inline std::string_view read_line() {
-    // Most lines are handed out in place, straight from the buffer.
-    std::size_t length = line_length(buffer_ + position_, end_ - position_);
-    if (terminator_buffered(length)) [[likely]]
-      return take_line(length);
-    std::string_view line = read_line_across_blocks(length);
+    // Most lines end in LF inside the buffer and are handed out in place; the
+    // scan stops at the latest at the LF kept just behind the buffered bytes.
+    const char* start = buffer_ + position_;
+    std::size_t length = line_length(start);
+    if (position_ + length < end_ && start[length] == '\n') [[likely]] {
+      position_ += length + 1;
+      return {start, length};
+    }
+    std::string_view line = read_line_slowly(length);
     io_check();
     return line;
   }
@@ -64,6 +68,9 @@ class LineReader {
     return length + 1 < available ||
            (length + 1 == available && buffer_[position_ + length] == '\n');
   }
+  // A line that ends in CR or whose end is not buffered; `length` bytes of
+  // it, or all that are, are buffered.
+  std::string_view read_line_slowly(std::size_t length) noexcept;
   // The line at the read position, its terminator consumed.
   std::string_view take_line(std::size_t length) noexcept {
     const char* start = buffer_ + position_;
@@ -81,8 +88,9 @@ class LineReader {
   std::size_t position_ = 0;
   std::size_t end_ = 0;
   Line long_line_;  // a line longer than a block
-  // A block of unread bytes, one block read behind them, and the slack.
-  char buffer_[2 * kBlock + kLineSlack] = {};
+  // A block of unread bytes, one block read behind them, an LF after them
+  // that stops the scan, and the slack.
+  char buffer_[2 * kBlock + 1 + kLineSlack] = {};
 };
 
 }  // namespace outline
