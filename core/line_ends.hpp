@@ -41,7 +41,7 @@ inline constexpr std::size_t kScanStep = 16;
 
 // The offset of the first line end among the bits, which are not all clear.
 [[gnu::always_inline]] inline std::size_t first_line_end(unsigned bits) noexcept {
-  return static_cast<std::size_t>(std::countr_zero(bits));
+  return static_cast<unsigned>(std::countr_zero(bits));
 }
 
 #else

@@ -10,8 +10,8 @@
 namespace outline {
 
 void LineReader::open(const char* name) noexcept {
-  position_ = end_ = 0;
-  buffer_[0] = '\n';
+  next_ = end_ = buffer_;
+  *end_ = '\n';
   if (name[0] == '\0') {
     fd_ = 0;
     return;
@@ -24,18 +24,19 @@ void LineReader::open(const char* name) noexcept {
 }
 
 bool LineReader::fill() noexcept {
-  position_ = end_ = 0;
+  if (end_ > buffer_ + kCapacity - kBlock) end_ = buffer_;
+  next_ = end_;
   return read_more();
 }
 
 bool LineReader::read_more() noexcept {
-  buffer_[end_] = '\n';  // for the scan, also when nothing is read
+  *end_ = '\n';  // for the scan, also when nothing is read
   if (pending_error != 0) return false;
   for (;;) {
-    ssize_t n = ::read(fd_, buffer_ + end_, kBlock);
+    ssize_t n = ::read(fd_, end_, kBlock);
     if (n >= 0) {
-      end_ += static_cast<std::size_t>(n);
-      buffer_[end_] = '\n';
+      end_ += n;
+      *end_ = '\n';
       return n > 0;
     }
     if (errno == EINTR) continue;
@@ -55,20 +56,23 @@ std::string_view LineReader::read_line_slowly(std::size_t length) noexcept {
 }
 
 std::string_view LineReader::read_line_across_blocks(std::size_t scanned) noexcept {
-  if (scanned > end_ - position_) scanned = end_ - position_;
+  if (scanned > available()) scanned = available();
   for (;;) {
-    std::size_t available = end_ - position_;
-    if (available > kBlock) return read_long_line();
-    // Move the start of the line to the front and read the next block behind it.
-    std::memmove(buffer_, buffer_ + position_, available);
-    position_ = 0;
-    end_ = available;
-    if (!read_more()) {  // end of file ends a last line, and a CR before it
-      position_ = end_;
-      return {buffer_, scanned};
+    std::size_t line = available();
+    if (line > kBlock) return read_long_line();
+    if (end_ > buffer_ + kCapacity - kBlock) {
+      // No room for a block behind the line: move it to the front.
+      std::memmove(buffer_, next_, line);
+      next_ = buffer_;
+      end_ = buffer_ + line;
     }
-    scanned += line_length(buffer_ + scanned, end_ - scanned);
-    if (scanned > end_) scanned = end_;
+    if (!read_more()) {  // end of file ends a last line, and a CR before it
+      const char* start = next_;
+      next_ = end_;
+      return {start, scanned};
+    }
+    scanned += line_length(next_ + scanned, available() - scanned);
+    if (scanned > available()) scanned = available();
     if (terminator_buffered(scanned)) return take_line(scanned);
   }
 }
@@ -76,18 +80,17 @@ std::string_view LineReader::read_line_across_blocks(std::size_t scanned) noexce
 std::string_view LineReader::read_long_line() noexcept {
   long_line_.clear();
   for (;;) {
-    if (position_ == end_ && !fill()) return long_line_.view();  // end of file ends a last line
-    const char* start = buffer_ + position_;
-    std::size_t length = long_line_length(start, end_ - position_);
-    if (length > end_ - position_) length = end_ - position_;
-    if (!long_line_.append(start, length)) return long_line_.view();
-    position_ += length;
-    if (position_ < end_) break;
+    if (next_ == end_ && !fill()) return long_line_.view();  // end of file ends a last line
+    std::size_t length = long_line_length(next_, available());
+    if (length > available()) length = available();
+    if (!long_line_.append(next_, length)) return long_line_.view();
+    next_ += length;
+    if (next_ < end_) break;
   }
   // Consume the terminator; CR LF counts as one, also across two fills.
-  if (buffer_[position_++] == '\n') return long_line_.view();
-  if (position_ == end_ && !fill()) return long_line_.view();
-  if (buffer_[position_] == '\n') ++position_;
+  if (*next_++ == '\n') return long_line_.view();
+  if (next_ == end_ && !fill()) return long_line_.view();
+  if (*next_ == '\n') ++next_;
   return long_line_.view();
 }
 

@@ -28,7 +28,7 @@ class LineReader {
   // error is only recorded by a system call or an allocation, each checked.
   // At end when no byte is left; end of file is not remembered.
   [[gnu::always_inline]] inline bool at_end() {
-    if (position_ != end_) [[likely]]
+    if (next_ != end_) [[likely]]
       return false;
     bool at_end = !fill();
     io_check();
@@ -39,13 +39,13 @@ class LineReader {
   [[gnu::always_inline]] inline std::string_view read_line() {
     // Most lines end in LF inside the buffer and are handed out in place; the
     // scan stops at the latest at the LF kept just behind the buffered bytes.
-    const char* start = buffer_ + position_;
-    std::size_t length = line_length(start);
-    if (position_ + length < end_ && start[length] == '\n') [[likely]] {
-      position_ += length + 1;
-      return {start, length};
+    const char* start = next_;
+    const char* stop = start + line_length(start);
+    if (stop < end_ && *stop == '\n') [[likely]] {
+      next_ = stop + 1;
+      return {start, static_cast<std::size_t>(stop - start)};
     }
-    std::string_view line = read_line_slowly(length);
+    std::string_view line = read_line_slowly(static_cast<std::size_t>(stop - start));
     io_check();
     return line;
   }
@@ -56,26 +56,29 @@ class LineReader {
   }
 
  private:
-  // Empties the buffer and reads one block into it; false if it gave nothing.
+  // Reading goes on behind the bytes read before, back at the front of the
+  // buffer when a block no longer fits behind them.
+  static constexpr std::size_t kCapacity = 16 * kBlock;
+
+  std::size_t available() const noexcept { return static_cast<std::size_t>(end_ - next_); }
+  // Reads one block into the exhausted buffer; false if it gave nothing.
   bool fill() noexcept;
-  // One read(2) of up to 256 bytes behind the unread ones, which must fit in
-  // one block; false if it gave nothing.
+  // One read(2) of up to 256 bytes behind the unread ones, which must leave
+  // room for them; false if it gave nothing.
   bool read_more() noexcept;
   // True when the line at the read position has its terminator buffered after
   // `length` bytes, with the byte after a CR, which tells CR from CR LF.
   bool terminator_buffered(std::size_t length) const noexcept {
-    std::size_t available = end_ - position_;
-    return length + 1 < available ||
-           (length + 1 == available && buffer_[position_ + length] == '\n');
+    return length + 1 < available() || (length + 1 == available() && next_[length] == '\n');
   }
   // A line that ends in CR or whose end is not buffered; `length` bytes of
   // it, or all that are, are buffered.
   std::string_view read_line_slowly(std::size_t length) noexcept;
   // The line at the read position, its terminator consumed.
   std::string_view take_line(std::size_t length) noexcept {
-    const char* start = buffer_ + position_;
-    position_ += length + 1;
-    if (start[length] == '\r' && buffer_[position_] == '\n') ++position_;
+    const char* start = next_;
+    next_ += length + 1;
+    if (start[length] == '\r' && *next_ == '\n') ++next_;
     return {start, length};
   }
   // A line whose terminator is not yet buffered; at least the first `scanned`
@@ -85,12 +88,11 @@ class LineReader {
   void close_unchecked() noexcept;
 
   int fd_ = -1;
-  std::size_t position_ = 0;
-  std::size_t end_ = 0;
+  // The unread bytes, followed by an LF that stops the scan.
+  const char* next_ = buffer_;
+  char* end_ = buffer_;
   Line long_line_;  // a line longer than a block
-  // A block of unread bytes, one block read behind them, an LF after them
-  // that stops the scan, and the slack.
-  char buffer_[2 * kBlock + 1 + kLineSlack] = {};
+  char buffer_[kCapacity + 1 + kLineSlack] = {'\n'};
 };
 
 }  // namespace outline

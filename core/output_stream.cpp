@@ -48,10 +48,14 @@ bool OutputStream::write_out() noexcept {
 }
 
 void OutputStream::pass_block_on() noexcept {
+  if (broken_ || !write_block(fd_, buffer_, kBlock)) {
+    broken_ = true;
+    record_error(kWriteFailed);
+  }
+  // Step by step to the front: no step overlaps the bytes it copies.
   std::size_t beyond = pending_ - kBlock;
-  pending_ = kBlock;
-  if (!write_out()) record_error(kWriteFailed);
-  std::memcpy(buffer_, buffer_ + kBlock, beyond);
+  for (std::size_t offset = 0; offset < beyond; offset += kCopyStep)
+    std::memcpy(buffer_ + offset, buffer_ + kBlock + offset, kCopyStep);
   pending_ = beyond;
 }
 
