@@ -26,20 +26,22 @@ constexpr std::uint16_t kWrite = 0x8000;
 
 int record() {
   std::string line;
+  unsigned long count = 0;
   while (std::getline(std::cin, line)) {
     bool is_read = line.rfind("read(3,", 0) == 0;
     bool is_write = line.rfind("write(1,", 0) == 0;
     if (!is_read && !is_write) continue;
-    // "read(3, ""..., 256) = 256": the size asked for ends the arguments.
-    std::size_t close = line.rfind(") = ");
+    // "read(3, ""..., 256)   = 256": the size asked for ends the arguments.
+    std::size_t close = line.rfind(')');
     std::size_t comma = line.rfind(", ", close);
     if (close == std::string::npos || comma == std::string::npos) return 1;
     unsigned long size = std::strtoul(line.c_str() + comma + 2, nullptr, 10);
     if (size >= kWrite) return 1;
     std::uint16_t word = static_cast<std::uint16_t>(size | (is_write ? kWrite : 0));
     std::fwrite(&word, sizeof word, 1, stdout);
+    ++count;
   }
-  return 0;
+  return count == 0;
 }
 
 char buffer[1 << 15];

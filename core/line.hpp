@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstring>
 #include <string_view>
 
 namespace outline {
@@ -21,17 +20,19 @@ class Line {
   std::string_view view() const noexcept { return {data_, size_}; }
 
   void clear() noexcept { size_ = 0; }
-  // Appends bytes, growing geometrically, with kLineSlack bytes to spare. When memory cannot be
-  // obtained it records error 203, keeps what it has and returns false.
-  bool append(const char* bytes, std::size_t count) noexcept {
-    if (count > capacity_ - size_) return grow_and_append(bytes, count);
-    if (count != 0) std::memcpy(data_ + size_, bytes, count);
-    size_ += count;
-    return true;
+  // Room for `count` more bytes at the end, and kLineSlack to spare, growing
+  // geometrically; null, with the line kept, when memory cannot be obtained.
+  char* room(std::size_t count) noexcept {
+    return count <= capacity_ - size_ ? data_ + size_ : grow(count);
   }
+  // Counts `count` bytes stored in the room as part of the line.
+  void extend(std::size_t count) noexcept { size_ += count; }
+  // Appends bytes. When memory cannot be obtained it records error 203, keeps
+  // what it has and returns false.
+  bool append(const char* bytes, std::size_t count) noexcept;
 
  private:
-  bool grow_and_append(const char* bytes, std::size_t count) noexcept;
+  char* grow(std::size_t count) noexcept;
 
   char* data_ = nullptr;
   std::size_t size_ = 0;

@@ -27,15 +27,18 @@ inline constexpr std::size_t kScanStep = 16;
   return static_cast<unsigned>(_mm_movemask_epi8(ends));
 }
 
-// True if the 64 bytes at `bytes` hold an LF or CR.
-[[gnu::always_inline]] inline bool has_line_end_64(const char* bytes) noexcept {
+// True if the `count` bytes at `bytes`, a multiple of 64, hold an LF or CR.
+inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
   auto ends = [](const char* at) {
     __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
     return _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n')),
                         _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\r')));
   };
-  __m128i any = _mm_or_si128(_mm_or_si128(ends(bytes), ends(bytes + 16)),
-                             _mm_or_si128(ends(bytes + 32), ends(bytes + 48)));
+  __m128i any = _mm_setzero_si128();
+  for (const char* at = bytes; at < bytes + count; at += 64) {
+    any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(ends(at), ends(at + 16)),
+                                         _mm_or_si128(ends(at + 32), ends(at + 48))));
+  }
   return _mm_movemask_epi8(any) != 0;
 }
 
@@ -60,9 +63,9 @@ inline constexpr std::size_t kScanStep = 8;
   return zero_bytes(word ^ 0x0A0A0A0A0A0A0A0A) | zero_bytes(word ^ 0x0D0D0D0D0D0D0D0D);
 }
 
-[[gnu::always_inline]] inline bool has_line_end_64(const char* bytes) noexcept {
+inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
   std::uint64_t any = 0;
-  for (int step = 0; step < 8; ++step) any |= line_end_bits(bytes + 8 * step);
+  for (std::size_t offset = 0; offset < count; offset += 8) any |= line_end_bits(bytes + offset);
   return any != 0;
 }
 
@@ -99,12 +102,17 @@ static_assert(kScanStep - 1 <= kLineSlack);
   }
 }
 
-// The same for a long stretch: 64 bytes a step while they stay inside
-// `available`.
+// The same for a long stretch: first all whole 64 bytes at once, then, if
+// they hold a line end, 64 bytes a step.
 inline std::size_t long_line_length(const char* start, std::size_t available) noexcept {
+  std::size_t whole = available / 64 * 64;
   std::size_t offset = 0;
-  while (offset + 64 <= available && !has_line_end_64(start + offset)) offset += 64;
-  return offset + line_length(start + offset, available - offset);
+  if (!has_line_end(start, whole)) {
+    offset = whole;
+  } else {
+    while (!has_line_end(start + offset, 64)) offset += 64;
+  }
+  return offset == available ? offset : offset + line_length(start + offset, available - offset);
 }
 
 }  // namespace outline

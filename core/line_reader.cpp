@@ -32,17 +32,20 @@ bool LineReader::fill() noexcept {
 bool LineReader::read_more() noexcept {
   *end_ = '\n';  // for the scan, also when nothing is read
   if (pending_error != 0) return false;
+  std::size_t n = read_block(end_);
+  end_ += n;
+  *end_ = '\n';
+  return n > 0;
+}
+
+std::size_t LineReader::read_block(char* to) noexcept {
   for (;;) {
-    ssize_t n = ::read(fd_, end_, kBlock);
-    if (n >= 0) {
-      end_ += n;
-      *end_ = '\n';
-      return n > 0;
-    }
+    ssize_t n = ::read(fd_, to, kBlock);
+    if (n >= 0) return static_cast<std::size_t>(n);
     if (errno == EINTR) continue;
     if (errno != EAGAIN) {
       record_errno(errno);
-      return false;
+      return 0;
     }
     // A non-blocking descriptor: wait until it has data, then read again.
     pollfd ready{fd_, POLLIN, 0};
@@ -78,20 +81,46 @@ std::string_view LineReader::read_line_across_blocks(std::size_t scanned) noexce
 }
 
 std::string_view LineReader::read_long_line() noexcept {
+  // What is buffered goes into the line; each block after that is read
+  // straight behind it, as long as there is room for one.
   long_line_.clear();
   for (;;) {
-    if (next_ == end_ && !fill()) return long_line_.view();  // end of file ends a last line
     std::size_t length = long_line_length(next_, available());
     if (length > available()) length = available();
     if (!long_line_.append(next_, length)) return long_line_.view();
     next_ += length;
     if (next_ < end_) break;
+    Behind read = read_behind_long_line();
+    if (read == Behind::terminator) break;
+    if (read == Behind::end) return long_line_.view();  // end of file ends a last line
+    if (!fill()) return long_line_.view();  // no room for a block: read it into the buffer
   }
   // Consume the terminator; CR LF counts as one, also across two fills.
   if (*next_++ == '\n') return long_line_.view();
   if (next_ == end_ && !fill()) return long_line_.view();
   if (*next_ == '\n') ++next_;
   return long_line_.view();
+}
+
+LineReader::Behind LineReader::read_behind_long_line() noexcept {
+  while (char* to = long_line_.room(kBlock)) {
+    if (pending_error != 0) return Behind::end;
+    std::size_t n = read_block(to);
+    if (n == 0) return Behind::end;
+    std::size_t length = long_line_length(to, n);
+    if (length > n) length = n;
+    long_line_.extend(length);
+    if (length < n) {
+      // The terminator and what follows it go to the buffer, as if read there.
+      if (end_ > buffer_ + kCapacity - kBlock) end_ = buffer_;
+      std::memcpy(end_, to + length, n - length);
+      next_ = end_;
+      end_ += n - length;
+      *end_ = '\n';
+      return Behind::terminator;
+    }
+  }
+  return Behind::no_room;
 }
 
 void LineReader::close_unchecked() noexcept {

@@ -66,6 +66,9 @@ class LineReader {
   // One read(2) of up to 256 bytes behind the unread ones, which must leave
   // room for them; false if it gave nothing.
   bool read_more() noexcept;
+  // One read(2) of up to 256 bytes to `to`; the number of bytes, 0 at end of
+  // file and after a failure, which it records.
+  std::size_t read_block(char* to) noexcept;
   // True when the line at the read position has its terminator buffered after
   // `length` bytes, with the byte after a CR, which tells CR from CR LF.
   bool terminator_buffered(std::size_t length) const noexcept {
@@ -85,13 +88,18 @@ class LineReader {
   // bytes of it are, or all that are buffered if they are fewer.
   std::string_view read_line_across_blocks(std::size_t scanned) noexcept;
   std::string_view read_long_line() noexcept;
+  // Reads blocks straight behind the long line while it has room for one,
+  // until one holds the terminator, which goes to the buffer with the bytes
+  // after it; or until the end of the input or a failure.
+  enum class Behind { terminator, end, no_room };
+  Behind read_behind_long_line() noexcept;
   void close_unchecked() noexcept;
 
   int fd_ = -1;
   // The unread bytes, followed by an LF that stops the scan.
   const char* next_ = buffer_;
   char* end_ = buffer_;
-  Line long_line_;  // a line longer than a block
+  Line long_line_;  // a line longer than a block, read straight into it
   char buffer_[kCapacity + 1 + kLineSlack] = {'\n'};
 };
 

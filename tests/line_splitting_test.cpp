@@ -83,6 +83,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"CrAt256ThenCr", k255 + "\r\rb", {k255, "b"}},
                     Case{"LfAt256ThenCr", k255 + "\n\rb", {k255, "b"}},
                     Case{"LfAt256ThenLf", k255 + "\n\nb", {k255, "b"}},
+                    // Lines that follow a long one in the same block.
+                    Case{"LinesAfterLongLineInOneBlock",
+                         pattern_line(300) + "\nb\nc\r\nd\re\n",
+                         {pattern_line(300), "b", "c", "d", "e"}},
                     Case{"CrLfAt256And512",
                          k255 + "\r\n" + pattern_line(254) + "\r\nz",
                          {k255, pattern_line(254), "z"}},
@@ -126,7 +130,8 @@ TEST_P(LongLines, ComeBackWhole) {
 
 std::vector<LengthCase> length_cases() {
   std::vector<LengthCase> cases;
-  for (std::size_t length : {254, 255, 256, 257, 510, 511, 512, 100000})
+  for (std::size_t length :
+       {254, 255, 256, 257, 510, 511, 512, 767, 768, 769, 4095, 4096, 4097, 5000, 100000})
     for (auto [name, terminator] :
          {std::pair{"LF", "\n"}, {"CR", "\r"}, {"CRLF", "\r\n"}, {"none", ""}})
       cases.push_back({length, name, terminator});
