@@ -38,7 +38,7 @@ bool LineReader::read_more() noexcept {
   return n > 0;
 }
 
-std::size_t LineReader::read_block(char* to) noexcept {
+inline std::size_t LineReader::read_block(char* to) noexcept {
   for (;;) {
     ssize_t n = ::read(fd_, to, kBlock);
     if (n >= 0) return static_cast<std::size_t>(n);
@@ -54,13 +54,9 @@ std::size_t LineReader::read_block(char* to) noexcept {
 }
 
 std::string_view LineReader::read_line_slowly(std::size_t length) noexcept {
-  if (terminator_buffered(length)) return take_line(length);
-  return read_line_across_blocks(length);
-}
-
-std::string_view LineReader::read_line_across_blocks(std::size_t scanned) noexcept {
-  if (scanned > available()) scanned = available();
   for (;;) {
+    if (terminator_buffered(length)) return take_line(length);
+    // Read a block behind the line, then scan on from its first unsure byte.
     std::size_t line = available();
     if (line > kBlock) return read_long_line();
     if (end_ > buffer_ + kCapacity - kBlock) {
@@ -72,11 +68,9 @@ std::string_view LineReader::read_line_across_blocks(std::size_t scanned) noexce
     if (!read_more()) {  // end of file ends a last line, and a CR before it
       const char* start = next_;
       next_ = end_;
-      return {start, scanned};
+      return {start, length};
     }
-    scanned += line_length(next_ + scanned, available() - scanned);
-    if (scanned > available()) scanned = available();
-    if (terminator_buffered(scanned)) return take_line(scanned);
+    length += line_length(next_ + length);
   }
 }
 

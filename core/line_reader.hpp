@@ -74,8 +74,8 @@ class LineReader {
   bool terminator_buffered(std::size_t length) const noexcept {
     return length + 1 < available() || (length + 1 == available() && next_[length] == '\n');
   }
-  // A line that ends in CR or whose end is not buffered; `length` bytes of
-  // it, or all that are, are buffered.
+  // A line that ends in CR or whose end is not buffered; the first `length`
+  // bytes of it are no line end, and are all buffered.
   std::string_view read_line_slowly(std::size_t length) noexcept;
   // The line at the read position, its terminator consumed.
   std::string_view take_line(std::size_t length) noexcept {
@@ -84,9 +84,6 @@ class LineReader {
     if (start[length] == '\r' && *next_ == '\n') ++next_;
     return {start, length};
   }
-  // A line whose terminator is not yet buffered; at least the first `scanned`
-  // bytes of it are, or all that are buffered if they are fewer.
-  std::string_view read_line_across_blocks(std::size_t scanned) noexcept;
   std::string_view read_long_line() noexcept;
   // Reads blocks straight behind the long line while it has room for one,
   // until one holds the terminator, which goes to the buffer with the bytes
