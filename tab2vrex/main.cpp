@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
     auto depth = static_cast<std::int64_t>(tabs);
     // Close the previous item and every level this one does not nest under.
     if (previous_depth >= depth) out.write_lines(kDone, previous_depth - depth + 1);
-    out.write_line(kNodePrefix, line.substr(tabs));
+    line.remove_prefix(tabs);
+    out.write_line(kNodePrefix, line);
     previous_depth = depth;
   }
   out.write_line(kDone);

@@ -16,7 +16,8 @@ bool is_record(std::string_view line, std::string_view keyword) {
 }
 
 std::string_view record_text(std::string_view line) {
-  return line.substr(std::min(line.size(), kTextOffset));
+  line.remove_prefix(std::min(line.size(), kTextOffset));
+  return line;
 }
 
 }  // namespace
