@@ -7,8 +7,8 @@
 namespace outline {
 
 // Bytes past the end of a line from the reader that may be read, so that
-// scans and copies can work in whole steps of up to 16.
-inline constexpr std::size_t kLineSlack = 15;
+// scans and copies can work in whole steps of up to 32.
+inline constexpr std::size_t kLineSlack = 31;
 
 class Line {
  public:

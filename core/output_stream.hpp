@@ -41,34 +41,48 @@ class OutputStream {
     append(text.data(), text.size());
     end_line();
   }
-  // A fixed piece and a line from the reader (read in whole steps, see
-  // kLineSlack) as one line, one write statement.
+  // A fixed piece and a line from the reader (see kLineSlack) as one line,
+  // one write statement.
   [[gnu::always_inline]] inline void write_line(std::string_view piece, std::string_view line) {
+    std::size_t at = pending_;
     std::size_t size = piece.size() + line.size() + 1;
-    if (fits(size)) [[likely]] {
-      char* to = buffer_ + pending_;
+    if (at + size <= fast_limit_) [[likely]] {
+      char* to = buffer_ + at;
       std::memcpy(to, piece.data(), piece.size());
-      copy_in_steps(to + piece.size(), line);
+      copy_line(to + piece.size(), line);
       to[size - 1] = '\n';
-      stored(size);
+      stored(at + size);
       return;
     }
     write(piece);
     write_line(line);
   }
-  // `count` copies of a fixed line, each a write statement of its own.
+  // `count` copies of a short fixed line, each a write statement of its own.
   [[gnu::always_inline]] inline void write_lines(std::string_view text, std::uint64_t count) {
-    std::size_t size = text.size() + 1;
-    if (count <= kBlock && fits(count * size)) [[likely]] {
-      char* to = buffer_ + pending_;
-      for (std::uint64_t i = 0; i < count; ++i, to += size) {
-        std::memcpy(to, text.data(), text.size());
-        to[text.size()] = '\n';
-      }
-      stored(count * size);
+    for (; count > 0; --count) write_line(text);
+  }
+  // `count` copies of a short fixed line, each a write statement of its own,
+  // then a fixed piece and a line from the reader as one; all of them stored
+  // at once after one test for room.
+  [[gnu::always_inline]] inline void write_lines_then_line(std::string_view text,
+                                                           std::uint64_t count,
+                                                           std::string_view piece,
+                                                           std::string_view line) {
+    std::size_t at = pending_;
+    std::size_t repeated = count * (text.size() + 1);
+    std::size_t size = piece.size() + line.size() + 1;
+    if (count <= kRepeatStore && at + repeated + size <= fast_limit_) [[likely]] {
+      char* to = buffer_ + at;
+      store_copies(to, text, count);
+      to += repeated;
+      std::memcpy(to, piece.data(), piece.size());
+      copy_line(to + piece.size(), line);
+      to[size - 1] = '\n';
+      stored(at + repeated + size);
       return;
     }
-    for (; count > 0; --count) write_line(text);
+    write_lines(text, count);
+    write_line(piece, line);
   }
   // `count` TABs, each a write statement of its own.
   [[gnu::always_inline]] inline void write_tabs(unsigned long long count) {
@@ -79,13 +93,14 @@ class OutputStream {
   // reader and the line end as one.
   [[gnu::always_inline]] inline void write_indented_line(unsigned long long tabs,
                                                          std::string_view line) {
+    std::size_t at = pending_;
     std::size_t size = tabs + line.size() + 1;
-    if (tabs <= kTabStore && fits(size)) [[likely]] {
-      char* to = buffer_ + pending_;
+    if (tabs <= kTabStore && at + size <= fast_limit_) [[likely]] {
+      char* to = buffer_ + at;
       std::memset(to, '\t', kTabStore);
-      copy_in_steps(to + tabs, line);
+      copy_line(to + tabs, line);
       to[size - 1] = '\n';
-      stored(size);
+      stored(at + size);
       return;
     }
     write_tabs(tabs);
@@ -126,27 +141,40 @@ class OutputStream {
 
  private:
   static constexpr std::size_t kTabStore = 16;
+  // The most copies of a fixed line stored at once, for a bound on their size.
+  static constexpr std::size_t kRepeatStore = 16;
 
-  // Steps of the copy of a line into the buffer.
+  // A line from the reader is copied 32 bytes at once when no longer.
   static constexpr std::size_t kCopyStep = 16;
-  static_assert(kCopyStep - 1 <= kLineSlack);
+  static constexpr std::size_t kShortCopy = 2 * kCopyStep;
+  static_assert(kShortCopy - 1 <= kLineSlack);
+  // Bytes a fast store may write beyond the line it stores.
+  static constexpr std::size_t kStoreSlack = kShortCopy;
 
-  // True when `size` more bytes can be stored at once: a block and a line
-  // beyond it, the slack aside; never on a terminal, where each statement is
-  // written out at its end.
-  bool fits(std::size_t size) const noexcept { return pending_ + size <= fast_limit_; }
-  // Copies a line from the reader in whole steps, into the buffer's slack.
-  [[gnu::always_inline]] static inline void copy_in_steps(char* to,
-                                                          std::string_view line) noexcept {
-    std::size_t offset = 0;
-    do std::memcpy(to + offset, line.data() + offset, kCopyStep);
-    while ((offset += kCopyStep) < line.size());
+  // Stores `count` copies of `text` and a line end.
+  [[gnu::always_inline]] static inline void store_copies(char* to, std::string_view text,
+                                                         std::uint64_t count) noexcept {
+    for (; count > 0; --count, to += text.size() + 1) {
+      std::memcpy(to, text.data(), text.size());
+      to[text.size()] = '\n';
+    }
   }
-  // Counts `size` stored bytes. Writes out the block they complete once a
-  // byte lies beyond it, as appending byte by byte would, and checks that.
-  [[gnu::always_inline]] inline void stored(std::size_t size) {
-    pending_ += size;
-    if (pending_ > kBlock) [[unlikely]] {
+  // Copies a line from the reader in whole steps, into the buffer's slack.
+  [[gnu::always_inline]] static inline void copy_line(char* to, std::string_view line) noexcept {
+    std::memcpy(to, line.data(), kCopyStep);
+    std::memcpy(to + kCopyStep, line.data() + kCopyStep, kCopyStep);
+    if (line.size() > kShortCopy) [[unlikely]] {
+      std::size_t offset = kShortCopy;
+      do std::memcpy(to + offset, line.data() + offset, kCopyStep);
+      while ((offset += kCopyStep) < line.size());
+    }
+  }
+  // Sets the pending count to `pending` after a fast store. Writes out the
+  // block it completes once a byte lies beyond it, as appending byte by byte
+  // would, and checks that.
+  [[gnu::always_inline]] inline void stored(std::size_t pending) {
+    pending_ = pending;
+    if (pending > kBlock) [[unlikely]] {
       pass_block_on();
       io_check();
     }
@@ -163,7 +191,7 @@ class OutputStream {
   bool broken_ = false;
   std::size_t pending_ = 0;
   // A block, room for what a line stores beyond it, and slack for whole stores.
-  char buffer_[2 * kBlock + kCopyStep];
+  char buffer_[2 * kBlock + kStoreSlack];
 };
 
 // Standard output and the error stream, set up before main runs.

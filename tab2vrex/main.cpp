@@ -16,16 +16,17 @@ namespace {
 // first that is not a TAB ends the run.
 std::size_t leading_tabs(std::string_view line) {
   constexpr std::uint64_t kTabs = 0x0909090909090909;
-  for (std::size_t tabs = 0; tabs < line.size(); tabs += 8) {
+  for (std::size_t tabs = 0;; tabs += 8) {
     std::uint64_t word;
     std::memcpy(&word, line.data() + tabs, 8);
     if (std::uint64_t other = word ^ kTabs; other != 0) {
-      int bits = std::endian::native == std::endian::little ? std::countr_zero(other)
-                                                            : std::countl_zero(other);
-      return std::min(tabs + static_cast<std::size_t>(bits) / 8, line.size());
+      auto bits = static_cast<unsigned>(std::endian::native == std::endian::little
+                                            ? std::countr_zero(other)
+                                            : std::countl_zero(other));
+      return std::min(tabs + bits / 8, line.size());
     }
+    if (tabs + 8 >= line.size()) return line.size();
   }
-  return line.size();
 }
 
 }  // namespace
@@ -48,10 +49,11 @@ int main(int argc, char** argv) {
     if (line.empty()) continue;
     std::size_t tabs = leading_tabs(line);
     auto depth = static_cast<std::int64_t>(tabs);
-    // Close the previous item and every level this one does not nest under.
-    if (previous_depth >= depth) out.write_lines(kDone, previous_depth - depth + 1);
+    // Close the previous item and every level this one does not nest under,
+    // then open this one.
+    std::uint64_t closed = previous_depth >= depth ? previous_depth - depth + 1 : 0;
     line.remove_prefix(tabs);
-    out.write_line(kNodePrefix, line);
+    out.write_lines_then_line(kDone, closed, kNodePrefix, line);
     previous_depth = depth;
   }
   out.write_line(kDone);
