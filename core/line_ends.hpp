@@ -27,6 +27,15 @@ inline constexpr std::size_t kScanStep = 16;
   return static_cast<unsigned>(_mm_movemask_epi8(ends));
 }
 
+// One bit per byte of the 16 at `bytes`, set for LF and CR and, rarely, for
+// a VT or FF: one compare a byte, as adding 0x72 moves LF to CR, and only
+// them, above 0x7B as signed bytes.
+[[gnu::always_inline]] inline unsigned line_end_candidates(const char* bytes) noexcept {
+  __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  __m128i moved = _mm_add_epi8(chunk, _mm_set1_epi8(0x72));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(moved, _mm_set1_epi8(0x7B))));
+}
+
 // True if the `count` bytes at `bytes`, a multiple of 64, hold an LF or CR.
 inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
   auto ends = [](const char* at) {
@@ -63,6 +72,10 @@ inline constexpr std::size_t kScanStep = 8;
   return zero_bytes(word ^ 0x0A0A0A0A0A0A0A0A) | zero_bytes(word ^ 0x0D0D0D0D0D0D0D0D);
 }
 
+[[gnu::always_inline]] inline std::uint64_t line_end_candidates(const char* bytes) noexcept {
+  return line_end_bits(bytes);
+}
+
 inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
   std::uint64_t any = 0;
   for (std::size_t offset = 0; offset < count; offset += 8) any |= line_end_bits(bytes + offset);
@@ -78,6 +91,18 @@ inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
 #endif
 
 static_assert(kScanStep - 1 <= kLineSlack);
+
+// The number of bytes before the first LF or CR at `start`, or before a VT or
+// FF before it, which must come within the buffer. Reads up to kLineSlack
+// bytes past it.
+[[gnu::always_inline]] inline std::size_t candidate_line_length(const char* start) noexcept {
+  std::size_t offset = 0;
+  for (;;) {
+    if (auto bits = line_end_candidates(start + offset); bits != 0)
+      return offset + first_line_end(bits);
+    offset += kScanStep;
+  }
+}
 
 // The number of bytes before the first LF or CR at `start`, which must come
 // within the buffer. Reads up to kLineSlack bytes past it.

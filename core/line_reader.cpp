@@ -53,7 +53,8 @@ inline std::size_t LineReader::read_block(char* to) noexcept {
   }
 }
 
-std::string_view LineReader::read_line_slowly(std::size_t length) noexcept {
+std::string_view LineReader::read_line_slowly() noexcept {
+  std::size_t length = line_length(next_);
   for (;;) {
     if (terminator_buffered(length)) return take_line(length);
     // Read a block behind the line, then scan on from its first unsure byte.

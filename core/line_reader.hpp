@@ -40,12 +40,12 @@ class LineReader {
     // Most lines end in LF inside the buffer and are handed out in place; the
     // scan stops at the latest at the LF kept just behind the buffered bytes.
     const char* start = next_;
-    const char* stop = start + line_length(start);
+    const char* stop = start + candidate_line_length(start);
     if (stop < end_ && *stop == '\n') [[likely]] {
       next_ = stop + 1;
       return {start, static_cast<std::size_t>(stop - start)};
     }
-    std::string_view line = read_line_slowly(static_cast<std::size_t>(stop - start));
+    std::string_view line = read_line_slowly();
     io_check();
     return line;
   }
@@ -74,9 +74,8 @@ class LineReader {
   bool terminator_buffered(std::size_t length) const noexcept {
     return length + 1 < available() || (length + 1 == available() && next_[length] == '\n');
   }
-  // A line that ends in CR or whose end is not buffered; the first `length`
-  // bytes of it are no line end, and are all buffered.
-  std::string_view read_line_slowly(std::size_t length) noexcept;
+  // A line that ends in CR, whose end is not buffered, or which holds a VT or FF.
+  std::string_view read_line_slowly() noexcept;
   // The line at the read position, its terminator consumed.
   std::string_view take_line(std::size_t length) noexcept {
     const char* start = next_;
