@@ -25,7 +25,8 @@ namespace {
 
 // One write(2) of the whole block, retried on EINTR and, once the descriptor
 // is writable, on EAGAIN. True only if every byte was taken.
-bool write_block(int fd, const char* data, std::size_t size) noexcept {
+[[gnu::always_inline]] inline bool write_block(int fd, const char* data,
+                                               std::size_t size) noexcept {
   for (;;) {
     ssize_t n = ::write(fd, data, size);
     if (n >= 0) return static_cast<std::size_t>(n) == size;

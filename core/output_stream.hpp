@@ -71,7 +71,8 @@ class OutputStream {
     std::size_t at = pending_;
     std::size_t repeated = count * (text.size() + 1);
     std::size_t size = piece.size() + line.size() + 1;
-    if (count <= kRepeatStore && at + repeated + size <= fast_limit_) [[likely]] {
+    if (text.size() < kStoreSlack && count <= kRepeatStore && at + repeated + size <= fast_limit_)
+        [[likely]] {
       char* to = buffer_ + at;
       store_copies(to, text, count);
       to += repeated;
@@ -151,12 +152,16 @@ class OutputStream {
   // Bytes a fast store may write beyond the line it stores.
   static constexpr std::size_t kStoreSlack = kShortCopy;
 
-  // Stores `count` copies of `text` and a line end.
+  // Stores `count` copies of `text` and a line end. The first is stored even
+  // when `count` is 0, for whatever is stored next to overwrite.
   [[gnu::always_inline]] static inline void store_copies(char* to, std::string_view text,
                                                          std::uint64_t count) noexcept {
-    for (; count > 0; --count, to += text.size() + 1) {
+    for (std::uint64_t i = 0;;) {
       std::memcpy(to, text.data(), text.size());
       to[text.size()] = '\n';
+      if (++i >= count) [[likely]]
+        return;
+      to += text.size() + 1;
     }
   }
   // Copies a line from the reader in whole steps, into the buffer's slack.
