@@ -53,8 +53,10 @@ inline std::size_t LineReader::read_block(char* to) noexcept {
   }
 }
 
-std::string_view LineReader::read_line_slowly() noexcept {
-  std::size_t length = line_length(next_);
+std::string_view LineReader::read_line_slowly(std::size_t candidate) noexcept {
+  // All buffered bytes before the candidate are no line end.
+  std::size_t length =
+      candidate < available() ? candidate + line_length(next_ + candidate) : candidate;
   for (;;) {
     if (terminator_buffered(length)) return take_line(length);
     // Read a block behind the line, then scan on from its first unsure byte.

@@ -45,7 +45,7 @@ class LineReader {
       next_ = stop + 1;
       return {start, static_cast<std::size_t>(stop - start)};
     }
-    std::string_view line = read_line_slowly();
+    std::string_view line = read_line_slowly(static_cast<std::size_t>(stop - start));
     io_check();
     return line;
   }
@@ -74,8 +74,9 @@ class LineReader {
   bool terminator_buffered(std::size_t length) const noexcept {
     return length + 1 < available() || (length + 1 == available() && next_[length] == '\n');
   }
-  // A line that ends in CR, whose end is not buffered, or which holds a VT or FF.
-  std::string_view read_line_slowly() noexcept;
+  // A line that ends in CR, whose end is not buffered, or which holds a VT or
+  // FF; its first line end, VT or FF is `candidate` bytes on.
+  std::string_view read_line_slowly(std::size_t candidate) noexcept;
   // The line at the read position, its terminator consumed.
   std::string_view take_line(std::size_t length) noexcept {
     const char* start = next_;
