@@ -45,13 +45,13 @@ class OutputStream {
   // one write statement.
   [[gnu::always_inline]] inline void write_line(std::string_view piece, std::string_view line) {
     std::size_t at = pending_;
-    std::size_t size = piece.size() + line.size() + 1;
-    if (at + size <= fast_limit_) [[likely]] {
+    std::size_t end = at + piece.size() + line.size() + 1;
+    if (end <= fast_limit_) [[likely]] {
       char* to = buffer_ + at;
       std::memcpy(to, piece.data(), piece.size());
       copy_line(to + piece.size(), line);
-      to[size - 1] = '\n';
-      stored(at + size);
+      buffer_[end - 1] = '\n';
+      stored(end);
       return;
     }
     write(piece);
@@ -69,17 +69,13 @@ class OutputStream {
                                                            std::string_view piece,
                                                            std::string_view line) {
     std::size_t at = pending_;
-    std::size_t repeated = count * (text.size() + 1);
-    std::size_t size = piece.size() + line.size() + 1;
-    if (text.size() < kStoreSlack && count <= kRepeatStore && at + repeated + size <= fast_limit_)
-        [[likely]] {
-      char* to = buffer_ + at;
-      store_copies(to, text, count);
-      to += repeated;
+    std::size_t end = at + count * (text.size() + 1) + piece.size() + line.size() + 1;
+    if (text.size() < kStoreSlack && count <= kRepeatStore && end <= fast_limit_) [[likely]] {
+      char* to = store_copies(buffer_ + at, text, count);
       std::memcpy(to, piece.data(), piece.size());
       copy_line(to + piece.size(), line);
-      to[size - 1] = '\n';
-      stored(at + repeated + size);
+      buffer_[end - 1] = '\n';
+      stored(end);
       return;
     }
     write_lines(text, count);
@@ -152,16 +148,18 @@ class OutputStream {
   // Bytes a fast store may write beyond the line it stores.
   static constexpr std::size_t kStoreSlack = kShortCopy;
 
-  // Stores `count` copies of `text` and a line end. The first is stored even
-  // when `count` is 0, for whatever is stored next to overwrite.
-  [[gnu::always_inline]] static inline void store_copies(char* to, std::string_view text,
-                                                         std::uint64_t count) noexcept {
-    for (std::uint64_t i = 0;;) {
+  // Stores `count` copies of `text` and a line end; returns the end of the
+  // last. The first is stored even when `count` is 0, for what is stored next
+  // to overwrite.
+  [[gnu::always_inline]] static inline char* store_copies(char* to, std::string_view text,
+                                                          std::uint64_t count) noexcept {
+    char* end = to + count * (text.size() + 1);
+    for (;;) {
       std::memcpy(to, text.data(), text.size());
       to[text.size()] = '\n';
-      if (++i >= count) [[likely]]
-        return;
       to += text.size() + 1;
+      if (to >= end) [[likely]]
+        return end;
     }
   }
   // Copies a line from the reader in whole steps, into the buffer's slack.
