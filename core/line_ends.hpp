@@ -96,11 +96,11 @@ static_assert(kScanStep - 1 <= kLineSlack);
 // FF before it, which must come within the buffer. Reads up to kLineSlack
 // bytes past it.
 [[gnu::always_inline]] inline std::size_t candidate_line_length(const char* start) noexcept {
-  std::size_t offset = 0;
-  for (;;) {
+  if (auto bits = line_end_candidates(start); bits != 0) [[likely]]
+    return first_line_end(bits);
+  for (std::size_t offset = kScanStep;; offset += kScanStep) {
     if (auto bits = line_end_candidates(start + offset); bits != 0)
       return offset + first_line_end(bits);
-    offset += kScanStep;
   }
 }
 
