@@ -18,6 +18,11 @@ class Line {
   ~Line();
 
   std::string_view view() const noexcept { return {data_, size_}; }
+  // The same, with an LF stored behind the bytes, in the slack.
+  std::string_view terminated_view() noexcept {
+    if (data_ != nullptr) data_[size_] = '\n';
+    return view();
+  }
 
   void clear() noexcept { size_ = 0; }
   // Room for `count` more bytes at the end, and kLineSlack to spare, growing

@@ -11,7 +11,7 @@ namespace outline {
 
 void LineReader::open(const char* name) noexcept {
   next_ = end_ = buffer_;
-  *end_ = '\n';
+  *end_ = kScanStop;
   if (name[0] == '\0') {
     fd_ = 0;
     return;
@@ -30,11 +30,11 @@ bool LineReader::fill() noexcept {
 }
 
 bool LineReader::read_more() noexcept {
-  *end_ = '\n';  // for the scan, also when nothing is read
+  *end_ = kScanStop;  // for the scan, also when nothing is read
   if (pending_error != 0) return false;
   std::size_t n = read_block(end_);
   end_ += n;
-  *end_ = '\n';
+  *end_ = kScanStop;
   return n > 0;
 }
 
@@ -84,19 +84,20 @@ std::string_view LineReader::read_long_line() noexcept {
   for (;;) {
     std::size_t length = long_line_length(next_, available());
     if (length > available()) length = available();
-    if (!long_line_.append(next_, length)) return long_line_.view();
+    if (!long_line_.append(next_, length)) return long_line_.terminated_view();
     next_ += length;
     if (next_ < end_) break;
     Behind read = read_behind_long_line();
     if (read == Behind::terminator) break;
-    if (read == Behind::end) return long_line_.view();  // end of file ends a last line
-    if (!fill()) return long_line_.view();  // no room for a block: read it into the buffer
+    if (read == Behind::end) return long_line_.terminated_view();  // end of file ends a last line
+    if (!fill())
+      return long_line_.terminated_view();  // no room for a block: read it into the buffer
   }
   // Consume the terminator; CR LF counts as one, also across two fills.
-  if (*next_++ == '\n') return long_line_.view();
-  if (next_ == end_ && !fill()) return long_line_.view();
+  if (*next_++ == '\n') return long_line_.terminated_view();
+  if (next_ == end_ && !fill()) return long_line_.terminated_view();
   if (*next_ == '\n') ++next_;
-  return long_line_.view();
+  return long_line_.terminated_view();
 }
 
 LineReader::Behind LineReader::read_behind_long_line() noexcept {
@@ -113,7 +114,7 @@ LineReader::Behind LineReader::read_behind_long_line() noexcept {
       std::memcpy(end_, to + length, n - length);
       next_ = end_;
       end_ += n - length;
-      *end_ = '\n';
+      *end_ = kScanStop;
       return Behind::terminator;
     }
   }

@@ -35,13 +35,15 @@ class LineReader {
     return at_end;
   }
   // The next line, without its terminator, which is consumed. The bytes stay
-  // valid until the next read; kLineSlack bytes after them may be read.
+  // valid until the next read; an LF or CR follows them, and kLineSlack bytes
+  // after them may be read.
   [[gnu::always_inline]] inline std::string_view read_line() {
     // Most lines end in LF inside the buffer and are handed out in place; the
-    // scan stops at the latest at the LF kept just behind the buffered bytes.
+    // scan stops at the latest at the CR kept just behind the buffered bytes,
+    // which is never taken for an LF in the buffer.
     const char* start = next_;
     const char* stop = start + candidate_line_length(start);
-    if (stop < end_ && *stop == '\n') [[likely]] {
+    if (*stop == '\n') [[likely]] {
       next_ = stop + 1;
       return {start, static_cast<std::size_t>(stop - start)};
     }
@@ -59,6 +61,8 @@ class LineReader {
   // Reading goes on behind the bytes read before, back at the front of the
   // buffer when a block no longer fits behind them.
   static constexpr std::size_t kCapacity = 16 * kBlock;
+  // Kept behind the buffered bytes: a line end for every scan.
+  static constexpr char kScanStop = '\r';
 
   std::size_t available() const noexcept { return static_cast<std::size_t>(end_ - next_); }
   // Reads one block into the exhausted buffer; false if it gave nothing.
@@ -93,11 +97,11 @@ class LineReader {
   void close_unchecked() noexcept;
 
   int fd_ = -1;
-  // The unread bytes, followed by an LF that stops the scan.
+  // The unread bytes, followed by a CR that stops the scan.
   const char* next_ = buffer_;
   char* end_ = buffer_;
   Line long_line_;  // a line longer than a block, read straight into it
-  char buffer_[kCapacity + 1 + kLineSlack] = {'\n'};
+  char buffer_[kCapacity + 1 + kLineSlack] = {kScanStop};
 };
 
 }  // namespace outline

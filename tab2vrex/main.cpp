@@ -12,8 +12,8 @@ using namespace outline;
 namespace {
 
 // The depth of a tab outline line: the number of TABs that start it. Looks
-// at eight bytes at a time, past the line's end too (see kLineSlack); the
-// first that is not a TAB ends the run.
+// at eight bytes at a time; the line end that follows a line from the reader
+// ends the run at the latest.
 std::size_t leading_tabs(std::string_view line) {
   constexpr std::uint64_t kTabs = 0x0909090909090909;
   for (std::size_t tabs = 0;; tabs += 8) {
@@ -23,9 +23,8 @@ std::size_t leading_tabs(std::string_view line) {
       auto bits = static_cast<unsigned>(std::endian::native == std::endian::little
                                             ? std::countr_zero(other)
                                             : std::countl_zero(other));
-      return std::min(tabs + bits / 8, line.size());
+      return tabs + bits / 8;
     }
-    if (tabs + 8 >= line.size()) return line.size();
   }
 }
 
