@@ -38,6 +38,16 @@ bool LineReader::read_more() noexcept {
   return n > 0;
 }
 
+bool LineReader::read_on() noexcept {
+  if (end_ > buffer_ + kCapacity - kBlock) {
+    std::size_t unread = available();
+    std::memmove(buffer_, next_, unread);
+    next_ = buffer_;
+    end_ = buffer_ + unread;
+  }
+  return read_more();
+}
+
 inline std::size_t LineReader::read_block(char* to) noexcept {
   for (;;) {
     ssize_t n = ::read(fd_, to, kBlock);
@@ -60,15 +70,8 @@ std::string_view LineReader::read_line_slowly(std::size_t candidate) noexcept {
   for (;;) {
     if (terminator_buffered(length)) return take_line(length);
     // Read a block behind the line, then scan on from its first unsure byte.
-    std::size_t line = available();
-    if (line > kBlock) return read_long_line();
-    if (end_ > buffer_ + kCapacity - kBlock) {
-      // No room for a block behind the line: move it to the front.
-      std::memmove(buffer_, next_, line);
-      next_ = buffer_;
-      end_ = buffer_ + line;
-    }
-    if (!read_more()) {  // end of file ends a last line, and a CR before it
+    if (available() > kBlock) return read_long_line();
+    if (!read_on()) {  // end of file ends a last line, and a CR before it
       const char* start = next_;
       next_ = end_;
       return {start, length};

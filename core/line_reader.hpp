@@ -40,12 +40,22 @@ class LineReader {
   [[gnu::always_inline]] inline std::string_view read_line() {
     // Most lines end in LF inside the buffer and are handed out in place; the
     // scan stops at the latest at the CR kept just behind the buffered bytes,
-    // which is never taken for an LF in the buffer.
-    const char* start = next_;
-    const char* stop = start + candidate_line_length(start);
-    if (*stop == '\n') [[likely]] {
-      next_ = stop + 1;
-      return {start, static_cast<std::size_t>(stop - start)};
+    // which is never taken for an LF in the buffer. A line that reaches it
+    // is read on, a block at a time, and scanned again.
+    const char* start;
+    const char* stop;
+    for (;;) {
+      start = next_;
+      stop = start + candidate_line_length(start);
+      if (*stop == '\n') [[likely]] {
+        next_ = stop + 1;
+        return {start, static_cast<std::size_t>(stop - start)};
+      }
+      if (stop != end_ || available() > kBlock) break;
+      if (!read_on()) {
+        io_check();
+        return take_last_line();
+      }
     }
     std::string_view line = read_line_slowly(static_cast<std::size_t>(stop - start));
     io_check();
@@ -70,6 +80,15 @@ class LineReader {
   // One read(2) of up to 256 bytes behind the unread ones, which must leave
   // room for them; false if it gave nothing.
   bool read_more() noexcept;
+  // The same behind at most a block of unread bytes, moved to the front of
+  // the buffer first when a block no longer fits behind them.
+  bool read_on() noexcept;
+  // All unread bytes as the last line: end of file ends it.
+  std::string_view take_last_line() noexcept {
+    const char* start = next_;
+    next_ = end_;
+    return {start, static_cast<std::size_t>(end_ - start)};
+  }
   // One read(2) of up to 256 bytes to `to`; the number of bytes, 0 at end of
   // file and after a failure, which it records.
   std::size_t read_block(char* to) noexcept;
