@@ -24,8 +24,8 @@ class LineReader {
   void open(const char* name) noexcept;
 
   // Checked operations, for the conversions: each ends with the I/O check on
-  // the path that made a system call. The check could not fire elsewhere: an
-  // error is only recorded by a system call or an allocation, each checked.
+  // every path where a system call or an allocation may have failed. The check
+  // could not fire elsewhere: only such a failure records an error.
   // At end when no byte is left; end of file is not remembered.
   [[gnu::always_inline]] inline bool at_end() {
     if (next_ != end_) [[likely]]
