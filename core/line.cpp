@@ -14,21 +14,24 @@ Line::~Line() {
 }
 
 bool Line::append(const char* bytes, std::size_t count) noexcept {
-  if (count == 0) return true;
-  if (count > capacity_ - size_) {
-    std::size_t wanted = capacity_ < 256 ? 256 : capacity_;
-    while (wanted - size_ < count) {
-      if (wanted > SIZE_MAX / 2) return record_error(kOutOfMemory), false;
-      wanted *= 2;
-    }
-    char* grown = static_cast<char*>(std::realloc(data_, wanted));
-    if (grown == nullptr) return record_error(kOutOfMemory), false;
-    data_ = grown;
-    capacity_ = wanted;
-  }
-  std::memcpy(data_ + size_, bytes, count);
+  char* to = room(count);
+  if (to == nullptr) return record_error(kOutOfMemory), false;
+  if (count != 0) std::memcpy(to, bytes, count);
   size_ += count;
   return true;
+}
+
+char* Line::grow(std::size_t count) noexcept {
+  std::size_t wanted = capacity_ < 256 ? 256 : capacity_;
+  while (wanted - size_ < count) {
+    if (wanted > SIZE_MAX / 2) return nullptr;
+    wanted *= 2;
+  }
+  char* grown = static_cast<char*>(std::realloc(data_, wanted + kLineSlack));
+  if (grown == nullptr) return nullptr;
+  data_ = grown;
+  capacity_ = wanted;
+  return data_ + size_;
 }
 
 }  // namespace outline

@@ -6,6 +6,10 @@
 
 namespace outline {
 
+// Bytes past the end of a line from the reader that may be read, so that
+// scans and copies can work in whole steps of up to 32.
+inline constexpr std::size_t kLineSlack = 31;
+
 class Line {
  public:
   Line() = default;
@@ -14,13 +18,27 @@ class Line {
   ~Line();
 
   std::string_view view() const noexcept { return {data_, size_}; }
+  // The same, with an LF stored behind the bytes, in the slack.
+  std::string_view terminated_view() noexcept {
+    if (data_ != nullptr) data_[size_] = '\n';
+    return view();
+  }
 
   void clear() noexcept { size_ = 0; }
-  // Appends bytes, growing geometrically. When memory cannot be obtained it
-  // records error 203, keeps what it has and returns false.
+  // Room for `count` more bytes at the end, and kLineSlack to spare, growing
+  // geometrically; null, with the line kept, when memory cannot be obtained.
+  char* room(std::size_t count) noexcept {
+    return count <= capacity_ - size_ ? data_ + size_ : grow(count);
+  }
+  // Counts `count` bytes stored in the room as part of the line.
+  void extend(std::size_t count) noexcept { size_ += count; }
+  // Appends bytes. When memory cannot be obtained it records error 203, keeps
+  // what it has and returns false.
   bool append(const char* bytes, std::size_t count) noexcept;
 
  private:
+  char* grow(std::size_t count) noexcept;
+
   char* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;

@@ -7,14 +7,11 @@
 #include <cerrno>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace outline {
 
 void LineReader::open(const char* name) noexcept {
-  position_ = end_ = 0;
+  next_ = end_ = buffer_;
+  *end_ = kScanStop;
   if (name[0] == '\0') {
     fd_ = 0;
     return;
@@ -27,22 +24,38 @@ void LineReader::open(const char* name) noexcept {
 }
 
 bool LineReader::fill() noexcept {
-  position_ = end_ = 0;
+  if (end_ > buffer_ + kCapacity - kBlock) end_ = buffer_;
+  next_ = end_;
   return read_more();
 }
 
 bool LineReader::read_more() noexcept {
+  *end_ = kScanStop;  // for the scan, also when nothing is read
   if (pending_error != 0) return false;
+  std::size_t n = read_block(end_);
+  end_ += n;
+  *end_ = kScanStop;
+  return n > 0;
+}
+
+bool LineReader::read_on() noexcept {
+  if (end_ > buffer_ + kCapacity - kBlock) {
+    std::size_t unread = available();
+    std::memmove(buffer_, next_, unread);
+    next_ = buffer_;
+    end_ = buffer_ + unread;
+  }
+  return read_more();
+}
+
+inline std::size_t LineReader::read_block(char* to) noexcept {
   for (;;) {
-    ssize_t n = ::read(fd_, buffer_ + end_, kBlock);
-    if (n >= 0) {
-      end_ += static_cast<std::size_t>(n);
-      return n > 0;
-    }
+    ssize_t n = ::read(fd_, to, kBlock);
+    if (n >= 0) return static_cast<std::size_t>(n);
     if (errno == EINTR) continue;
     if (errno != EAGAIN) {
       record_errno(errno);
-      return false;
+      return 0;
     }
     // A non-blocking descriptor: wait until it has data, then read again.
     pollfd ready{fd_, POLLIN, 0};
@@ -50,74 +63,66 @@ bool LineReader::read_more() noexcept {
   }
 }
 
-namespace {
-
-// The number of bytes before the first LF or CR, or `available` if there is
-// none. May look at up to 15 bytes past `available`.
-std::size_t line_length(const char* start, std::size_t available) noexcept {
-#if defined(__SSE2__)
-  const __m128i lf = _mm_set1_epi8('\n');
-  const __m128i cr = _mm_set1_epi8('\r');
-  for (std::size_t offset = 0; offset < available; offset += 16) {
-    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + offset));
-    auto ends = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr))));
-    if (ends != 0) {
-      std::size_t length = offset + static_cast<std::size_t>(__builtin_ctz(ends));
-      return length < available ? length : available;
-    }
-  }
-  return available;
-#else
-  const void* lf = std::memchr(start, '\n', available);
-  std::size_t length = lf ? static_cast<const char*>(lf) - start : available;
-  const void* cr = std::memchr(start, '\r', length);
-  return cr ? static_cast<const char*>(cr) - start : length;
-#endif
-}
-
-}  // namespace
-
-std::string_view LineReader::read_line_unchecked() noexcept {
-  // Most lines are handed out in place, straight from the buffer.
-  std::size_t length = line_length(buffer_ + position_, end_ - position_);
-  if (terminator_buffered(length)) return take_line(length);
-  return read_line_across_blocks(length);
-}
-
-std::string_view LineReader::read_line_across_blocks(std::size_t scanned) noexcept {
+std::string_view LineReader::read_line_slowly(std::size_t candidate) noexcept {
+  // All buffered bytes before the candidate are no line end.
+  std::size_t length =
+      candidate < available() ? candidate + line_length(next_ + candidate) : candidate;
   for (;;) {
-    std::size_t available = end_ - position_;
-    if (available > kBlock) return read_long_line();
-    // Move the start of the line to the front and read the next block behind it.
-    std::memmove(buffer_, buffer_ + position_, available);
-    position_ = 0;
-    end_ = available;
+    if (terminator_buffered(length)) return take_line(length);
+    // Read a block behind the line, then scan on from its first unsure byte.
+    if (available() > kBlock) return read_long_line();
     // End of input ends a last line: no read for its end, which could eat later input's first byte.
-    if (!read_more()) {
-      position_ = end_;
-      return {buffer_, scanned};
+    if (!read_on()) {
+      const char* start = next_;
+      next_ = end_;
+      return {start, length};
     }
-    scanned += line_length(buffer_ + scanned, end_ - scanned);
-    if (terminator_buffered(scanned)) return take_line(scanned);
+    length += line_length(next_ + length);
   }
 }
 
 std::string_view LineReader::read_long_line() noexcept {
+  // What is buffered goes into the line; each block after that is read
+  // straight behind it, as long as there is room for one.
   long_line_.clear();
   for (;;) {
-    if (position_ == end_ && !fill()) return long_line_.view();  // ends a last line, as above
-    const char* start = buffer_ + position_;
-    std::size_t length = line_length(start, end_ - position_);
-    if (!long_line_.append(start, length)) return long_line_.view();
-    position_ += length;
-    if (position_ < end_) break;
+    std::size_t length = long_line_length(next_, available());
+    if (length > available()) length = available();
+    if (!long_line_.append(next_, length)) return long_line_.terminated_view();
+    next_ += length;
+    if (next_ < end_) break;
+    Behind read = read_behind_long_line();
+    if (read == Behind::terminator) break;
+    if (read == Behind::end) return long_line_.terminated_view();  // end of file ends a last line
+    if (!fill())
+      return long_line_.terminated_view();  // no room for a block: read it into the buffer
   }
   // Consume the terminator; CR LF counts as one, also across two fills.
-  if (buffer_[position_++] == '\n') return long_line_.view();
-  if (position_ == end_ && !fill()) return long_line_.view();
-  if (buffer_[position_] == '\n') ++position_;
-  return long_line_.view();
+  if (*next_++ == '\n') return long_line_.terminated_view();
+  if (next_ == end_ && !fill()) return long_line_.terminated_view();
+  if (*next_ == '\n') ++next_;
+  return long_line_.terminated_view();
+}
+
+LineReader::Behind LineReader::read_behind_long_line() noexcept {
+  while (char* to = long_line_.room(kBlock)) {
+    if (pending_error != 0) return Behind::end;
+    std::size_t n = read_block(to);
+    if (n == 0) return Behind::end;
+    std::size_t length = long_line_length(to, n);
+    if (length > n) length = n;
+    long_line_.extend(length);
+    if (length < n) {
+      // The terminator and what follows it go to the buffer, as if read there.
+      if (end_ > buffer_ + kCapacity - kBlock) end_ = buffer_;
+      std::memcpy(end_, to + length, n - length);
+      next_ = end_;
+      end_ += n - length;
+      *end_ = kScanStop;
+      return Behind::terminator;
+    }
+  }
+  return Behind::no_room;
 }
 
 void LineReader::close_unchecked() noexcept {

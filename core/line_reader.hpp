@@ -7,6 +7,7 @@
 
 #include "error_stop.hpp"
 #include "line.hpp"
+#include "line_ends.hpp"
 
 namespace outline {
 
@@ -22,17 +23,41 @@ class LineReader {
   // left pending for the open-result query (take_pending_error).
   void open(const char* name) noexcept;
 
-  // Checked operations, for the conversions: each ends with the I/O check.
+  // Checked operations, for the conversions: each ends with the I/O check on
+  // every path where a system call or an allocation may have failed. The check
+  // could not fire elsewhere: only such a failure records an error.
   // At end when no byte is left; end of file is not remembered.
   [[gnu::always_inline]] inline bool at_end() {
-    bool at_end = position_ == end_ && !fill();
+    if (next_ != end_) [[likely]]
+      return false;
+    bool at_end = !fill();
     io_check();
     return at_end;
   }
   // The next line, without its terminator, which is consumed. The bytes stay
-  // valid until the next read.
+  // valid until the next read; an LF or CR follows them, and kLineSlack bytes
+  // after them may be read.
   [[gnu::always_inline]] inline std::string_view read_line() {
-    std::string_view line = read_line_unchecked();
+    // Most lines end in LF inside the buffer and are handed out in place; the
+    // scan stops at the latest at the CR kept just behind the buffered bytes,
+    // which is never taken for an LF in the buffer. A line that reaches it
+    // is read on, a block at a time, and scanned again.
+    const char* start;
+    const char* stop;
+    for (;;) {
+      start = next_;
+      stop = start + candidate_line_length(start);
+      if (*stop == '\n') [[likely]] {
+        next_ = stop + 1;
+        return {start, static_cast<std::size_t>(stop - start)};
+      }
+      if (stop != end_ || available() > kBlock) break;
+      if (!read_on()) {
+        io_check();
+        return take_last_line();
+      }
+    }
+    std::string_view line = read_line_slowly(static_cast<std::size_t>(stop - start));
     io_check();
     return line;
   }
@@ -43,38 +68,59 @@ class LineReader {
   }
 
  private:
-  // Empties the buffer and reads one block into it; false if it gave nothing.
+  // Reading goes on behind the bytes read before, back at the front of the
+  // buffer when a block no longer fits behind them.
+  static constexpr std::size_t kCapacity = 16 * kBlock;
+  // Kept behind the buffered bytes: a line end for every scan.
+  static constexpr char kScanStop = '\r';
+
+  std::size_t available() const noexcept { return static_cast<std::size_t>(end_ - next_); }
+  // Reads one block into the exhausted buffer; false if it gave nothing.
   bool fill() noexcept;
-  // One read(2) of up to 256 bytes behind the unread ones, which must fit in
-  // one block; false if it gave nothing.
+  // One read(2) of up to 256 bytes behind the unread ones, which must leave
+  // room for them; false if it gave nothing.
   bool read_more() noexcept;
-  std::string_view read_line_unchecked() noexcept;
+  // The same behind at most a block of unread bytes, moved to the front of
+  // the buffer first when a block no longer fits behind them.
+  bool read_on() noexcept;
+  // All unread bytes as the last line: end of file ends it.
+  std::string_view take_last_line() noexcept {
+    const char* start = next_;
+    next_ = end_;
+    return {start, static_cast<std::size_t>(end_ - start)};
+  }
+  // One read(2) of up to 256 bytes to `to`; the number of bytes, 0 at end of
+  // file and after a failure, which it records.
+  std::size_t read_block(char* to) noexcept;
   // True when the line at the read position has its terminator buffered after
   // `length` bytes, with the byte after a CR, which tells CR from CR LF.
   bool terminator_buffered(std::size_t length) const noexcept {
-    std::size_t available = end_ - position_;
-    return length + 1 < available ||
-           (length + 1 == available && buffer_[position_ + length] == '\n');
+    return length + 1 < available() || (length + 1 == available() && next_[length] == '\n');
   }
+  // A line that ends in CR, whose end is not buffered, or which holds a VT or
+  // FF; its first line end, VT or FF is `candidate` bytes on.
+  std::string_view read_line_slowly(std::size_t candidate) noexcept;
   // The line at the read position, its terminator consumed.
   std::string_view take_line(std::size_t length) noexcept {
-    const char* start = buffer_ + position_;
-    position_ += length + 1;
-    if (start[length] == '\r' && buffer_[position_] == '\n') ++position_;
+    const char* start = next_;
+    next_ += length + 1;
+    if (start[length] == '\r' && *next_ == '\n') ++next_;
     return {start, length};
   }
-  // A line whose terminator is not yet buffered; `scanned` bytes of it are.
-  std::string_view read_line_across_blocks(std::size_t scanned) noexcept;
   std::string_view read_long_line() noexcept;
+  // Reads blocks straight behind the long line while it has room for one,
+  // until one holds the terminator, which goes to the buffer with the bytes
+  // after it; or until the end of the input or a failure.
+  enum class Behind { terminator, end, no_room };
+  Behind read_behind_long_line() noexcept;
   void close_unchecked() noexcept;
 
   int fd_ = -1;
-  std::size_t position_ = 0;
-  std::size_t end_ = 0;
-  Line long_line_;  // a line longer than a block
-  // A block of unread bytes, one block read behind them, and room for the
-  // scan to load 16 bytes at any position.
-  char buffer_[2 * kBlock + 15] = {};
+  // The unread bytes, followed by a CR that stops the scan.
+  const char* next_ = buffer_;
+  char* end_ = buffer_;
+  Line long_line_;  // a line longer than a block, read straight into it
+  char buffer_[kCapacity + 1 + kLineSlack] = {kScanStop};
 };
 
 }  // namespace outline

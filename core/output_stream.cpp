@@ -16,20 +16,32 @@ bool is_terminal(int fd) noexcept {
   return ioctl(fd, TCGETS, &settings) == 0;
 }
 
-OutputStream::OutputStream(int fd) noexcept : fd_(fd), flush_per_statement_(is_terminal(fd)) {}
+OutputStream::OutputStream(int fd) noexcept
+    : fd_(fd),
+      flush_per_statement_(is_terminal(fd)),
+      fast_limit_(flush_per_statement_ ? 0 : 2 * kBlock) {}
 
 namespace {
 
-// One write(2) of the whole block, retried on EINTR and, once the descriptor
-// is writable, on EAGAIN. True only if every byte was taken.
-bool write_block(int fd, const char* data, std::size_t size) noexcept {
+// True when a write(2) that failed with `err` may be tried again: after
+// EINTR, and after EAGAIN once the descriptor is writable.
+[[gnu::noinline, gnu::cold]] bool may_write_again(int fd, int err) noexcept {
+  if (err == EINTR) return true;
+  if (err != EAGAIN) return false;
+  pollfd ready{fd, POLLOUT, 0};
+  ::poll(&ready, 1, -1);
+  return true;
+}
+
+// One write(2) of the whole block, retried as may_write_again says. True only
+// if every byte was taken.
+[[gnu::always_inline]] inline bool write_block(int fd, const char* data,
+                                               std::size_t size) noexcept {
   for (;;) {
     ssize_t n = ::write(fd, data, size);
-    if (n >= 0) return static_cast<std::size_t>(n) == size;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) return false;
-    pollfd ready{fd, POLLOUT, 0};
-    ::poll(&ready, 1, -1);
+    if (n >= 0) [[likely]]
+      return static_cast<std::size_t>(n) == size;
+    if (!may_write_again(fd, errno)) return false;
   }
 }
 
@@ -42,6 +54,21 @@ bool OutputStream::write_out() noexcept {
   if (broken_) return false;
   broken_ = !write_block(fd_, buffer_, size);
   return !broken_;
+}
+
+void OutputStream::pass_block_on() noexcept {
+  if (broken_ || !write_block(fd_, buffer_, kBlock)) {
+    broken_ = true;
+    record_error(kWriteFailed);
+  }
+  // Step by step to the front: no step overlaps the bytes it copies. Most
+  // lines leave no more than two steps beyond the block.
+  std::size_t beyond = pending_ - kBlock;
+  std::memcpy(buffer_, buffer_ + kBlock, kCopyStep);
+  std::memcpy(buffer_ + kCopyStep, buffer_ + kBlock + kCopyStep, kCopyStep);
+  for (std::size_t offset = 2 * kCopyStep; offset < beyond; offset += kCopyStep)
+    std::memcpy(buffer_ + offset, buffer_ + kBlock + offset, kCopyStep);
+  pending_ = beyond;
 }
 
 void OutputStream::append_long(const char* data, std::size_t size) noexcept {

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
 #include "error_numbers.hpp"
 #include "error_stop.hpp"
+#include "line.hpp"
 
 namespace outline {
 
@@ -20,7 +22,10 @@ class OutputStream {
   OutputStream(const OutputStream&) = delete;
   OutputStream& operator=(const OutputStream&) = delete;
 
-  // Checked operations, for the conversions: each ends with the I/O check.
+  // Checked operations, for the conversions: each ends with the I/O check on
+  // the paths that may write out. A line that fits in the buffer off a
+  // terminal is stored at once, with one test for room; a block it completes
+  // is then written out, and checked.
   [[gnu::always_inline]] inline void write(std::string_view text) {
     append(text.data(), text.size());
     io_check();
@@ -36,10 +41,67 @@ class OutputStream {
     append(text.data(), text.size());
     end_line();
   }
+  // A fixed piece and a line from the reader (see kLineSlack) as one line,
+  // one write statement.
+  [[gnu::always_inline]] inline void write_line(std::string_view piece, std::string_view line) {
+    std::size_t at = pending_;
+    std::size_t end = at + piece.size() + line.size() + 1;
+    if (end <= fast_limit_) [[likely]] {
+      char* to = buffer_ + at;
+      std::memcpy(to, piece.data(), piece.size());
+      copy_line(to + piece.size(), line);
+      buffer_[end - 1] = '\n';
+      stored(end);
+      return;
+    }
+    write(piece);
+    write_line(line);
+  }
+  // `count` copies of a short fixed line, each a write statement of its own.
+  [[gnu::always_inline]] inline void write_lines(std::string_view text, std::uint64_t count) {
+    for (; count > 0; --count) write_line(text);
+  }
+  // `count` copies of a short fixed line, each a write statement of its own,
+  // then a fixed piece and a line from the reader as one; all of them stored
+  // at once after one test for room.
+  [[gnu::always_inline]] inline void write_lines_then_line(std::string_view text,
+                                                           std::uint64_t count,
+                                                           std::string_view piece,
+                                                           std::string_view line) {
+    std::size_t at = pending_;
+    std::size_t end = at + count * (text.size() + 1) + piece.size() + line.size() + 1;
+    if (text.size() < kStoreSlack && count <= kRepeatStore && end <= fast_limit_) [[likely]] {
+      char* to = store_copies(buffer_ + at, text, count);
+      std::memcpy(to, piece.data(), piece.size());
+      copy_line(to + piece.size(), line);
+      buffer_[end - 1] = '\n';
+      stored(end);
+      return;
+    }
+    write_lines(text, count);
+    write_line(piece, line);
+  }
   // `count` TABs, each a write statement of its own.
   [[gnu::always_inline]] inline void write_tabs(unsigned long long count) {
     append_tabs(count);
     io_check();
+  }
+  // `tabs` TABs, each a write statement of its own, then a line from the
+  // reader and the line end as one.
+  [[gnu::always_inline]] inline void write_indented_line(unsigned long long tabs,
+                                                         std::string_view line) {
+    std::size_t at = pending_;
+    std::size_t size = tabs + line.size() + 1;
+    if (tabs <= kTabStore && at + size <= fast_limit_) [[likely]] {
+      char* to = buffer_ + at;
+      std::memset(to, '\t', kTabStore);
+      copy_line(to + tabs, line);
+      to[size - 1] = '\n';
+      stored(at + size);
+      return;
+    }
+    write_tabs(tabs);
+    write_line(line);
   }
 
   // Unchecked operations; a failed write-out records error 101. Bytes
@@ -58,11 +120,9 @@ class OutputStream {
     buffer_[pending_++] = byte;
   }
   [[gnu::always_inline]] inline void append_tabs(unsigned long long count) noexcept {
-    // A short run of TABs off a terminal: one 16-byte store into the slack.
-    static constexpr char kSixteenTabs[16] = {'\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t',
-                                              '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t'};
-    if (count <= 16 && count <= kBlock - pending_ && !flush_per_statement_) [[likely]] {
-      std::memcpy(buffer_ + pending_, kSixteenTabs, 16);
+    // A short run of TABs off a terminal: one store of kTabStore bytes into the slack.
+    if (count <= kTabStore && count <= kBlock - pending_ && !flush_per_statement_) [[likely]] {
+      std::memset(buffer_ + pending_, '\t', kTabStore);
       pending_ += count;
       return;
     }
@@ -77,14 +137,64 @@ class OutputStream {
   bool write_out() noexcept;
 
  private:
+  static constexpr std::size_t kTabStore = 16;
+  // The most copies of a fixed line stored at once, for a bound on their size.
+  static constexpr std::size_t kRepeatStore = 16;
+
+  // A line from the reader is copied 32 bytes at once when no longer.
+  static constexpr std::size_t kCopyStep = 16;
+  static constexpr std::size_t kShortCopy = 2 * kCopyStep;
+  static_assert(kShortCopy - 1 <= kLineSlack);
+  // Bytes a fast store may write beyond the line it stores.
+  static constexpr std::size_t kStoreSlack = kShortCopy;
+
+  // Stores `count` copies of `text` and a line end; returns the end of the
+  // last. The first is stored even when `count` is 0, for what is stored next
+  // to overwrite.
+  [[gnu::always_inline]] static inline char* store_copies(char* to, std::string_view text,
+                                                          std::uint64_t count) noexcept {
+    char* end = to + count * (text.size() + 1);
+    for (;;) {
+      std::memcpy(to, text.data(), text.size());
+      to[text.size()] = '\n';
+      to += text.size() + 1;
+      if (to >= end) [[likely]]
+        return end;
+    }
+  }
+  // Copies a line from the reader in whole steps, into the buffer's slack.
+  [[gnu::always_inline]] static inline void copy_line(char* to, std::string_view line) noexcept {
+    std::memcpy(to, line.data(), kCopyStep);
+    std::memcpy(to + kCopyStep, line.data() + kCopyStep, kCopyStep);
+    if (line.size() > kShortCopy) [[unlikely]] {
+      std::size_t offset = kShortCopy;
+      do std::memcpy(to + offset, line.data() + offset, kCopyStep);
+      while ((offset += kCopyStep) < line.size());
+    }
+  }
+  // Sets the pending count to `pending` after a fast store. Writes out the
+  // block it completes once a byte lies beyond it, as appending byte by byte
+  // would, and checks that.
+  [[gnu::always_inline]] inline void stored(std::size_t pending) {
+    pending_ = pending;
+    if (pending > kBlock) [[unlikely]] {
+      pass_block_on();
+      io_check();
+    }
+  }
+  // Writes out the first block and moves the bytes beyond it to the front.
+  void pass_block_on() noexcept;
+
   void append_long(const char* data, std::size_t size) noexcept;
   void append_tab_run(unsigned long long count) noexcept;
 
   int fd_;
   bool flush_per_statement_;
+  std::size_t fast_limit_;  // 2 * kBlock, or 0 on a terminal
   bool broken_ = false;
   std::size_t pending_ = 0;
-  char buffer_[kBlock + 16];  // the slack takes whole 16-byte stores
+  // A block, room for what a line stores beyond it, and slack for whole stores.
+  char buffer_[2 * kBlock + kStoreSlack];
 };
 
 // Standard output and the error stream, set up before main runs.

@@ -29,7 +29,12 @@ std::vector<std::string> read_lines(const char* name) {
     outline::LineReader reader;
     reader.open(name);
     fuzz::check(outline::take_pending_error() == 0, "the input did not open");
-    while (!reader.at_end()) lines.emplace_back(reader.read_line());
+    while (!reader.at_end()) {
+      std::string_view line = reader.read_line();
+      char after = line.data()[line.size()];
+      fuzz::check(after == '\n' || after == '\r', "no line end after the line");
+      lines.emplace_back(line);
+    }
     reader.close();
   } catch (const fuzz::RunEnded&) {
     fuzz::fail("a run-time error stopped the reading");

@@ -1,4 +1,5 @@
 // tab2vrex: converts a tab-indented outline into a vrex outline file.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -11,21 +12,20 @@ using namespace outline;
 namespace {
 
 // The depth of a tab outline line: the number of TABs that start it. Looks
-// at eight bytes at a time; the first that is not a TAB ends the run.
+// at eight bytes at a time; the line end that follows a line from the reader
+// ends the run at the latest.
 std::size_t leading_tabs(std::string_view line) {
   constexpr std::uint64_t kTabs = 0x0909090909090909;
-  std::size_t tabs = 0;
-  for (; tabs + 8 <= line.size(); tabs += 8) {
+  for (std::size_t tabs = 0;; tabs += 8) {
     std::uint64_t word;
     std::memcpy(&word, line.data() + tabs, 8);
     if (std::uint64_t other = word ^ kTabs; other != 0) {
-      int bits = std::endian::native == std::endian::little ? std::countr_zero(other)
-                                                            : std::countl_zero(other);
-      return tabs + static_cast<std::size_t>(bits) / 8;
+      auto bits = static_cast<unsigned>(std::endian::native == std::endian::little
+                                            ? std::countr_zero(other)
+                                            : std::countl_zero(other));
+      return tabs + bits / 8;
     }
   }
-  while (tabs < line.size() && line[tabs] == kTab) ++tabs;
-  return tabs;
 }
 
 }  // namespace
@@ -48,11 +48,11 @@ int main(int argc, char** argv) {
     if (line.empty()) continue;
     std::size_t tabs = leading_tabs(line);
     auto depth = static_cast<std::int64_t>(tabs);
-    // Close the previous item and every level this one does not nest under.
-    for (std::int64_t done = previous_depth - depth + 1; done > 0; --done) out.write_line(kDone);
-    out.write(kNodePrefix);
-    out.write(line.substr(tabs));
-    out.end_line();
+    // Close the previous item and every level this one does not nest under,
+    // then open this one.
+    std::uint64_t closed = previous_depth >= depth ? previous_depth - depth + 1 : 0;
+    line.remove_prefix(tabs);
+    out.write_lines_then_line(kDone, closed, kNodePrefix, line);
     previous_depth = depth;
   }
   out.write_line(kDone);

@@ -62,34 +62,43 @@ const std::string k255 = pattern_line(255);
 
 INSTANTIATE_TEST_SUITE_P(
     Terminators, Splitting,
-    testing::Values(Case{"EmptyFile", "", {}}, Case{"OneLetterNoTerminator", "a", {"a"}},
-                    Case{"OneLf", "\n", {}}, Case{"OneCr", "\r", {}},
-                    Case{"CrLf", "a\r\nb", {"a", "b"}}, Case{"LfCr", "a\n\rb", {"a", "b"}},
-                    Case{"CrCrThenLf", "a\r\rb\n", {"a", "b"}},
-                    Case{"LfLf", "a\n\nb\n", {"a", "b"}},
-                    // Terminators split across two 256-byte fills.
-                    Case{"CrLfAt256", k255 + "\r\nb\n", {k255, "b"}},
-                    Case{"CrLfAt512",
-                         "first\n" + pattern_line(505) + "\r\nb",
-                         {"first", pattern_line(505), "b"}},
-                    Case{"CrLfAt768",
-                         pattern_line(300) + "\n" + pattern_line(466) + "\r\nc\r\n",
-                         {pattern_line(300), pattern_line(466), "c"}},
-                    Case{"CrAt256ThenText", k255 + "\rb\n", {k255, "b"}},
-                    Case{"CrAt256ThenEnd", k255 + "\r", {k255}},
-                    Case{"CrAt256ThenCr", k255 + "\r\rb", {k255, "b"}},
-                    Case{"LfAt256ThenCr", k255 + "\n\rb", {k255, "b"}},
-                    Case{"LfAt256ThenLf", k255 + "\n\nb", {k255, "b"}},
-                    Case{"CrLfAt256And512",
-                         k255 + "\r\n" + pattern_line(254) + "\r\nz",
-                         {k255, pattern_line(254), "z"}},
-                    // Only TAB, CR and LF mean anything; NUL and Ctrl-Z are text.
-                    Case{"NulAndCtrlZ",
-                         "a\0b\x1a c\n\x1a\nafter \x1a\n"s,
-                         {"a\0b\x1a c"s, "\x1a", "after \x1a"}},
-                    Case{"CtrlZAtFillEdge",
-                         pattern_line(255) + "\x1a" + "more\nz",
-                         {pattern_line(255) + "\x1a" + "more", "z"}}),
+    testing::Values(
+        Case{"EmptyFile", "", {}}, Case{"OneLetterNoTerminator", "a", {"a"}},
+        Case{"OneLf", "\n", {}}, Case{"OneCr", "\r", {}}, Case{"CrLf", "a\r\nb", {"a", "b"}},
+        Case{"LfCr", "a\n\rb", {"a", "b"}}, Case{"CrCrThenLf", "a\r\rb\n", {"a", "b"}},
+        Case{"LfLf", "a\n\nb\n", {"a", "b"}},
+        // Terminators split across two 256-byte fills.
+        Case{"CrLfAt256", k255 + "\r\nb\n", {k255, "b"}},
+        Case{"CrLfAt512",
+             "first\n" + pattern_line(505) + "\r\nb",
+             {"first", pattern_line(505), "b"}},
+        Case{"CrLfAt768",
+             pattern_line(300) + "\n" + pattern_line(466) + "\r\nc\r\n",
+             {pattern_line(300), pattern_line(466), "c"}},
+        Case{"CrAt256ThenText", k255 + "\rb\n", {k255, "b"}},
+        Case{"CrAt256ThenEnd", k255 + "\r", {k255}},
+        Case{"CrAt256ThenCr", k255 + "\r\rb", {k255, "b"}},
+        Case{"LfAt256ThenCr", k255 + "\n\rb", {k255, "b"}},
+        Case{"LfAt256ThenLf", k255 + "\n\nb", {k255, "b"}},
+        // Lines that follow a long one in the same block.
+        Case{"LinesAfterLongLineInOneBlock",
+             pattern_line(300) + "\nb\nc\r\nd\re\n",
+             {pattern_line(300), "b", "c", "d", "e"}},
+        Case{"CrLfAt256And512",
+             k255 + "\r\n" + pattern_line(254) + "\r\nz",
+             {k255, pattern_line(254), "z"}},
+        // Only TAB, CR and LF mean anything; NUL and Ctrl-Z are text.
+        Case{"NulAndCtrlZ",
+             "a\0b\x1a c\n\x1a\nafter \x1a\n"s,
+             {"a\0b\x1a c"s, "\x1a", "after \x1a"}},
+        Case{"CtrlZAtFillEdge",
+             pattern_line(255) + "\x1a" + "more\nz",
+             {pattern_line(255) + "\x1a" + "more", "z"}},
+        // VT and FF, next to LF and CR in value, are text too.
+        Case{"VtAndFf", "a\vb\fc\n\v\n\f\r\nd\f\v\re\v", {"a\vb\fc", "\v", "\f", "d\f\v", "e\v"}},
+        Case{"VtBeforeCrLfAt256",
+             pattern_line(254) + "\v\r\n\fb\n",
+             {pattern_line(254) + "\v", "\fb"}}),
     [](const auto& info) { return info.param.name; });
 
 // Long lines, each with every kind of terminator, come back whole, and the
@@ -123,7 +132,8 @@ TEST_P(LongLines, ComeBackWhole) {
 
 std::vector<LengthCase> length_cases() {
   std::vector<LengthCase> cases;
-  for (std::size_t length : {254, 255, 256, 257, 510, 511, 512, 100000})
+  for (std::size_t length :
+       {254, 255, 256, 257, 510, 511, 512, 767, 768, 769, 4095, 4096, 4097, 5000, 100000})
     for (auto [name, terminator] :
          {std::pair{"LF", "\n"}, {"CR", "\r"}, {"CRLF", "\r\n"}, {"none", ""}})
       cases.push_back({length, name, terminator});

@@ -413,6 +413,51 @@ INSTANTIATE_TEST_SUITE_P(
                        kEmptyHeader + "NODE abc\nDONE\nNODE xyz\nDONE\nSTOP\n"}),
     [](const auto& info) { return info.param.name; });
 
+// Lines up to two blocks long, at depths 0 to 20: whole blocks still go out at
+// every edge, whatever part of a line lies beyond it.
+struct LongItemCase {
+  bool tab2vrex;
+  std::size_t text;  // bytes of text of the items, give or take 2
+};
+
+class LongItems : public testing::TestWithParam<LongItemCase> {};
+
+TEST_P(LongItems, WholeBlocksAtEveryEdge) {
+  const LongItemCase& c = GetParam();
+  std::vector<Item> items;
+  for (std::size_t i = 0; i < 44; ++i)
+    items.push_back({i % 21, std::string(c.text + i % 3, static_cast<char>('a' + i % 26))});
+  TempDir dir;
+  std::string in = dir.path("in");
+  write_file(in, c.tab2vrex ? as_tab_outline(items) : "NODE\n" + vrex_records(items));
+  std::string expected = c.tab2vrex
+                             ? outline_model::tab2vrex_header(in) + vrex_records(items) + "STOP\n"
+                             : as_tab_outline(items);
+
+  outline_test::Run request;
+  request.argv = traced(dir.path("log"), {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
+  request.stdout_path = dir.path("out");
+  ASSERT_EQ(run(request).status, 0);
+  EXPECT_TRUE(read_file(dir.path("out")) == expected);
+  std::vector<Call> writes = on_fd(parse_log(read_file(dir.path("log"))), "write", 1);
+  ASSERT_EQ(writes.size(), (expected.size() + 255) / 256);
+  for (std::size_t i = 0; i + 1 < writes.size(); ++i) EXPECT_EQ(writes[i].count(), 256) << i;
+}
+
+std::vector<LongItemCase> long_item_cases() {
+  std::vector<LongItemCase> cases;
+  for (bool tab2vrex : {true, false})
+    for (std::size_t text : {1, 200, 240, 250, 251, 300, 490, 500, 505, 506, 507, 520, 600})
+      cases.push_back({tab2vrex, text});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, LongItems, testing::ValuesIn(long_item_cases()),
+                         [](const auto& info) {
+                           return std::string(info.param.tab2vrex ? "tab2vrex_" : "vrex2tab_") +
+                                  std::to_string(info.param.text);
+                         });
+
 TEST(StandardInput, ReadIn256ByteRequests) {
   std::string input = "NODE\n";
   for (int i = 0; i < 100; ++i) input += "NODE item " + std::to_string(i) + "\nDONE\n";

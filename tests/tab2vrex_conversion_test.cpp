@@ -39,6 +39,12 @@ TEST_P(Conversion, WritesRecords) {
 
 using namespace std::string_literals;
 
+std::string closing_lines(std::size_t count) {
+  std::string lines;
+  for (; count > 0; --count) lines += "DONE\n";
+  return lines;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Documents, Conversion,
     testing::Values(
@@ -57,7 +63,14 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"SiblingsAtTop", "A\nB\n", "NODE A\nDONE\nNODE B\nDONE\nSTOP\n"},
         Case{"InnerTabsKept", "\ta\tb\n", "NODE a\tb\nDONE\nSTOP\n"},
         Case{"AnyBytes", "\x00\x1a\xff\n"s, "NODE \x00\x1a\xff\nDONE\nSTOP\n"s},
-        Case{"NoFinalTerminator", "A\n\tB", "NODE A\nNODE B\nDONE\nSTOP\n"}),
+        Case{"NoFinalTerminator", "A\n\tB", "NODE A\nNODE B\nDONE\nSTOP\n"},
+        // Runs of TABs that end with the line, also at the end of the file and
+        // in lines longer than a block.
+        Case{"TabsAtEnd", "A\n\t\t", "NODE A\nNODE \nDONE\nSTOP\n"},
+        Case{"SeventeenTabsThenText", std::string(17, '\t') + "x\n", "NODE x\nDONE\nSTOP\n"},
+        Case{"LongLineOfTabs", std::string(300, '\t') + "\nA\n",
+             "NODE \n" + closing_lines(301) + "NODE A\nDONE\nSTOP\n"},
+        Case{"LongLineOfTabsAtEnd", "A\n" + std::string(300, '\t'), "NODE A\nNODE \nDONE\nSTOP\n"}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -16,7 +16,8 @@ bool is_record(std::string_view line, std::string_view keyword) {
 }
 
 std::string_view record_text(std::string_view line) {
-  return line.substr(std::min(line.size(), kTextOffset));
+  line.remove_prefix(std::min(line.size(), kTextOffset));
+  return line;
 }
 
 }  // namespace
@@ -44,9 +45,7 @@ int main(int argc, char** argv) {
     } else if (is_record(line, kDone)) {
       --open_nodes;
     } else if (is_record(line, kNode)) {
-      out.write_tabs(open_nodes - 1);
-      out.write(record_text(line));
-      out.end_line();
+      out.write_indented_line(open_nodes - 1, record_text(line));
       ++open_nodes;
     }
   }

@@ -1,0 +1,143 @@
+// Finding the next line end (LF or CR): 16 bytes at a time with SSE2, else a
+// portable 8 bytes at a time. The only processor-dependent code of the reader.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "line.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace outline {
+
+#if defined(__SSE2__)
+
+inline constexpr std::size_t kScanStep = 16;
+
+// One bit per byte of the 16 at `bytes`, set for LF and CR, first byte lowest.
+[[gnu::always_inline]] inline unsigned line_end_bits(const char* bytes) noexcept {
+  __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  __m128i ends = _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n')),
+                              _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\r')));
+  return static_cast<unsigned>(_mm_movemask_epi8(ends));
+}
+
+// One bit per byte of the 16 at `bytes`, set for LF and CR and, rarely, for
+// a VT or FF: one compare a byte, as adding 0x72 moves LF to CR, and only
+// them, above 0x7B as signed bytes.
+[[gnu::always_inline]] inline unsigned line_end_candidates(const char* bytes) noexcept {
+  __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  __m128i moved = _mm_add_epi8(chunk, _mm_set1_epi8(0x72));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(moved, _mm_set1_epi8(0x7B))));
+}
+
+// True if the `count` bytes at `bytes`, a multiple of 64, hold an LF or CR.
+inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
+  auto ends = [](const char* at) {
+    __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n')),
+                        _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\r')));
+  };
+  __m128i any = _mm_setzero_si128();
+  for (const char* at = bytes; at < bytes + count; at += 64) {
+    any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(ends(at), ends(at + 16)),
+                                         _mm_or_si128(ends(at + 32), ends(at + 48))));
+  }
+  return _mm_movemask_epi8(any) != 0;
+}
+
+// The offset of the first line end among the bits, which are not all clear.
+[[gnu::always_inline]] inline std::size_t first_line_end(unsigned bits) noexcept {
+  return static_cast<unsigned>(std::countr_zero(bits));
+}
+
+#else
+
+inline constexpr std::size_t kScanStep = 8;
+
+// The high bit of each byte of the 8 at `bytes` set exactly for LF and CR, in
+// memory order whatever the byte order.
+[[gnu::always_inline]] inline std::uint64_t line_end_bits(const char* bytes) noexcept {
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+  std::uint64_t word;
+  std::memcpy(&word, bytes, 8);
+  // A byte is zero exactly where the high bit of its result below is clear;
+  // no carry crosses bytes, so no byte is flagged falsely.
+  auto zero_bytes = [](std::uint64_t x) { return ~(((x & kLow7) + kLow7) | x | kLow7); };
+  return zero_bytes(word ^ 0x0A0A0A0A0A0A0A0A) | zero_bytes(word ^ 0x0D0D0D0D0D0D0D0D);
+}
+
+[[gnu::always_inline]] inline std::uint64_t line_end_candidates(const char* bytes) noexcept {
+  return line_end_bits(bytes);
+}
+
+inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
+  std::uint64_t any = 0;
+  for (std::size_t offset = 0; offset < count; offset += 8) any |= line_end_bits(bytes + offset);
+  return any != 0;
+}
+
+[[gnu::always_inline]] inline std::size_t first_line_end(std::uint64_t bits) noexcept {
+  int zeros =
+      std::endian::native == std::endian::little ? std::countr_zero(bits) : std::countl_zero(bits);
+  return static_cast<std::size_t>(zeros) / 8;
+}
+
+#endif
+
+static_assert(kScanStep - 1 <= kLineSlack);
+
+// The number of bytes before the first LF or CR at `start`, or before a VT or
+// FF before it, which must come within the buffer. Reads up to kLineSlack
+// bytes past it.
+[[gnu::always_inline]] inline std::size_t candidate_line_length(const char* start) noexcept {
+  if (auto bits = line_end_candidates(start); bits != 0) [[likely]]
+    return first_line_end(bits);
+  for (std::size_t offset = kScanStep;; offset += kScanStep) {
+    if (auto bits = line_end_candidates(start + offset); bits != 0)
+      return offset + first_line_end(bits);
+  }
+}
+
+// The number of bytes before the first LF or CR at `start`, which must come
+// within the buffer. Reads up to kLineSlack bytes past it.
+[[gnu::always_inline]] inline std::size_t line_length(const char* start) noexcept {
+  std::size_t offset = 0;
+  for (;;) {
+    if (auto bits = line_end_bits(start + offset); bits != 0) return offset + first_line_end(bits);
+    offset += kScanStep;
+  }
+}
+
+// The number of bytes before the first LF or CR at `start`: less than
+// `available` if one is there, else at least `available`. Reads up to
+// kLineSlack bytes past `available`.
+[[gnu::always_inline]] inline std::size_t line_length(const char* start,
+                                                      std::size_t available) noexcept {
+  std::size_t offset = 0;
+  for (;;) {
+    if (auto bits = line_end_bits(start + offset); bits != 0) return offset + first_line_end(bits);
+    offset += kScanStep;
+    if (offset >= available) return offset;
+  }
+}
+
+// The same for a long stretch: first all whole 64 bytes at once, then, if
+// they hold a line end, 64 bytes a step.
+inline std::size_t long_line_length(const char* start, std::size_t available) noexcept {
+  std::size_t whole = available / 64 * 64;
+  std::size_t offset = 0;
+  if (!has_line_end(start, whole)) {
+    offset = whole;
+  } else {
+    while (!has_line_end(start + offset, 64)) offset += 64;
+  }
+  return offset == available ? offset : offset + line_length(start + offset, available - offset);
+}
+
+}  // namespace outline
