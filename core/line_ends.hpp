@@ -30,7 +30,7 @@ inline constexpr std::size_t kScanStep = 16;
 // One bit per byte of the 16 at `bytes`, set for LF and CR and, rarely, for
 // a VT or FF: one compare a byte, as adding 0x72 moves LF to CR, and only
 // them, above 0x7B as signed bytes.
-[[gnu::always_inline]] inline unsigned line_end_candidates(const char* bytes) noexcept {
+[[gnu::always_inline]] inline std::size_t line_end_candidates(const char* bytes) noexcept {
   __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
   __m128i moved = _mm_add_epi8(chunk, _mm_set1_epi8(0x72));
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(moved, _mm_set1_epi8(0x7B))));
@@ -51,9 +51,13 @@ inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
   return _mm_movemask_epi8(any) != 0;
 }
 
-// The offset of the first line end among the bits, which are not all clear.
-[[gnu::always_inline]] inline std::size_t first_line_end(unsigned bits) noexcept {
-  return static_cast<unsigned>(std::countr_zero(bits));
+// The offset of the first line end among the bits, which are not all clear:
+// its bit number, already as wide as an offset (a count taken as int would
+// be widened again).
+[[gnu::always_inline]] inline std::size_t first_line_end(std::size_t bits) noexcept {
+  std::size_t offset;
+  asm("bsf %1, %0" : "=r"(offset) : "r"(bits) : "cc");
+  return offset;
 }
 
 #else
