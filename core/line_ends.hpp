@@ -1,5 +1,6 @@
-// Finding the next line end (LF or CR): 16 bytes at a time with SSE2, else a
-// portable 8 bytes at a time. The only processor-dependent code of the reader.
+// Finding the next line end (LF or CR), and the length of a run of one byte:
+// 16 bytes at a time with SSE2, else a portable 8 bytes at a time. The only
+// processor-dependent code of the conversions.
 #pragma once
 
 #include <bit>
@@ -60,6 +61,21 @@ inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
   return offset;
 }
 
+// The number of bytes equal to `byte` that start `bytes`; another byte must
+// follow them in the buffer. Reads up to kScanStep - 1 bytes past that.
+[[gnu::always_inline]] inline std::size_t leading_run(const char* bytes, char byte) noexcept {
+  auto others = [byte](const char* at) -> std::size_t {
+    __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(byte)))) ^
+           0xFFFFu;
+  };
+  if (std::size_t bits = others(bytes); bits != 0) [[likely]]
+    return first_line_end(bits);
+  for (std::size_t offset = kScanStep;; offset += kScanStep) {
+    if (std::size_t bits = others(bytes + offset); bits != 0) return offset + first_line_end(bits);
+  }
+}
+
 #else
 
 inline constexpr std::size_t kScanStep = 8;
@@ -90,6 +106,19 @@ inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
   int zeros =
       std::endian::native == std::endian::little ? std::countr_zero(bits) : std::countl_zero(bits);
   return static_cast<std::size_t>(zeros) / 8;
+}
+
+[[gnu::always_inline]] inline std::size_t leading_run(const char* bytes, char byte) noexcept {
+  const std::uint64_t same = 0x0101010101010101 * static_cast<unsigned char>(byte);
+  for (std::size_t offset = 0;; offset += kScanStep) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + offset, 8);
+    if (std::uint64_t others = word ^ same; others != 0) {
+      int zeros = std::endian::native == std::endian::little ? std::countr_zero(others)
+                                                             : std::countl_zero(others);
+      return offset + static_cast<std::size_t>(zeros) / 8;
+    }
+  }
 }
 
 #endif

@@ -1,31 +1,18 @@
 // tab2vrex: converts a tab-indented outline into a vrex outline file.
-#include <algorithm>
-#include <bit>
 #include <cstdint>
-#include <cstring>
 
 #include "command_frame.hpp"
+#include "line_ends.hpp"
 #include "outline_format.hpp"
 
 using namespace outline;
 
 namespace {
 
-// The depth of a tab outline line: the number of TABs that start it. Looks
-// at eight bytes at a time; the line end that follows a line from the reader
-// ends the run at the latest.
+// The depth of a tab outline line: the number of TABs that start it. The
+// line end that follows a line from the reader ends the run at the latest.
 std::size_t leading_tabs(std::string_view line) {
-  constexpr std::uint64_t kTabs = 0x0909090909090909;
-  for (std::size_t tabs = 0;; tabs += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, line.data() + tabs, 8);
-    if (std::uint64_t other = word ^ kTabs; other != 0) {
-      auto bits = static_cast<unsigned>(std::endian::native == std::endian::little
-                                            ? std::countr_zero(other)
-                                            : std::countl_zero(other));
-      return tabs + bits / 8;
-    }
-  }
+  return leading_run(line.data(), kTab);
 }
 
 }  // namespace
