@@ -131,7 +131,9 @@ static_assert(kScanStep - 1 <= kLineSlack);
 [[gnu::always_inline]] inline std::size_t candidate_line_length(const char* start) noexcept {
   if (auto bits = line_end_candidates(start); bits != 0) [[likely]]
     return first_line_end(bits);
-  for (std::size_t offset = kScanStep;; offset += kScanStep) {
+  if (auto bits = line_end_candidates(start + kScanStep); bits != 0) [[likely]]
+    return kScanStep + first_line_end(bits);
+  for (std::size_t offset = 2 * kScanStep;; offset += kScanStep) {
     if (auto bits = line_end_candidates(start + offset); bits != 0)
       return offset + first_line_end(bits);
   }

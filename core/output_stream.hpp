@@ -70,7 +70,7 @@ class OutputStream {
                                                            std::string_view line) {
     std::size_t at = pending_;
     std::size_t end = at + count * (text.size() + 1) + piece.size() + line.size() + 1;
-    if (text.size() < kStoreSlack && count <= kRepeatStore && end <= fast_limit_) [[likely]] {
+    if (text.size() < kCopyStep && count <= kRepeatStore && end <= fast_limit_) [[likely]] {
       char* to = store_copies(buffer_ + at, text, count);
       std::memcpy(to, piece.data(), piece.size());
       copy_line(to + piece.size(), line);
@@ -148,19 +148,22 @@ class OutputStream {
   // Bytes a fast store may write beyond the line it stores.
   static constexpr std::size_t kStoreSlack = kShortCopy;
 
-  // Stores `count` copies of `text` and a line end; returns the end of the
-  // last. The first is stored even when `count` is 0, for what is stored next
-  // to overwrite.
+  // Stores `count` copies of `text` and a line end, which must fit in one copy
+  // step, and returns the end of the last. The copies go in as 16-byte
+  // pieces of the repeated line, each at the next whole line; the first is
+  // stored even when `count` is 0, for what is stored next to overwrite.
   [[gnu::always_inline]] static inline char* store_copies(char* to, std::string_view text,
                                                           std::uint64_t count) noexcept {
-    char* end = to + count * (text.size() + 1);
-    for (;;) {
-      std::memcpy(to, text.data(), text.size());
-      to[text.size()] = '\n';
-      to += text.size() + 1;
-      if (to >= end) [[likely]]
-        return end;
-    }
+    const std::size_t line = text.size() + 1;
+    char* end = to + count * line;
+    char piece[kCopyStep];
+#pragma GCC unroll 16
+    for (std::size_t i = 0; i < kCopyStep; ++i)
+      piece[i] = i % line < text.size() ? text[i % line] : '\n';
+    const std::size_t step = kCopyStep / line * line;
+    std::memcpy(to, piece, kCopyStep);
+    for (to += step; to < end; to += step) std::memcpy(to, piece, kCopyStep);
+    return end;
   }
   // Copies a line from the reader in whole steps, into the buffer's slack.
   [[gnu::always_inline]] static inline void copy_line(char* to, std::string_view line) noexcept {
