@@ -10,7 +10,9 @@ using namespace outline;
 
 namespace {
 
-// The record kind in bytes 1 to 4; byte 5 is never examined.
+// The record kind in bytes 1 to 4; byte 5 is never examined. A line shorter
+// than a keyword is no record, and never matches: the line end behind it,
+// among the four bytes, is in no keyword.
 bool is_record(std::string_view line, std::string_view keyword) {
   return std::memcmp(line.data(), keyword.data(), kKeywordLength) == 0;
 }
@@ -38,7 +40,6 @@ int main(int argc, char** argv) {
       continue;
     }
     std::string_view line = input.read_line();
-    if (line.size() < kMinRecordLength) continue;
     if (open_nodes == 0) {
       if (is_record(line, kStop)) break;
       if (is_record(line, kNode)) open_nodes = 1;  // a root: its text is never written
