@@ -63,14 +63,15 @@ class OutputStream {
   }
   // `count` copies of a short fixed line, each a write statement of its own,
   // then a fixed piece and a line from the reader as one; all of them stored
-  // at once after one test for room.
+  // at once after one test for room. `count` is no larger than the length of
+  // some line, so the size computed for that test cannot overflow.
   [[gnu::always_inline]] inline void write_lines_then_line(std::string_view text,
                                                            std::uint64_t count,
                                                            std::string_view piece,
                                                            std::string_view line) {
     std::size_t at = pending_;
     std::size_t end = at + count * (text.size() + 1) + piece.size() + line.size() + 1;
-    if (text.size() < kCopyStep && count <= kRepeatStore && end <= fast_limit_) [[likely]] {
+    if (text.size() < kCopyStep && end <= fast_limit_) [[likely]] {
       char* to = store_copies(buffer_ + at, text, count);
       std::memcpy(to, piece.data(), piece.size());
       copy_line(to + piece.size(), line);
@@ -78,8 +79,8 @@ class OutputStream {
       stored(end);
       return;
     }
-    write_lines(text, count);
-    write_line(piece, line);
+    append_lines_then_line(text, count, piece, line);
+    io_check();
   }
   // `count` TABs, each a write statement of its own.
   [[gnu::always_inline]] inline void write_tabs(unsigned long long count) {
@@ -138,8 +139,6 @@ class OutputStream {
 
  private:
   static constexpr std::size_t kTabStore = 16;
-  // The most copies of a fixed line stored at once, for a bound on their size.
-  static constexpr std::size_t kRepeatStore = 16;
 
   // A line from the reader is copied 32 bytes at once when no longer.
   static constexpr std::size_t kCopyStep = 16;
@@ -189,6 +188,10 @@ class OutputStream {
   void pass_block_on() noexcept;
 
   void append_long(const char* data, std::size_t size) noexcept;
+  // The slow way of write_lines_then_line, statement by statement, unchecked:
+  // it stops at the first failure, for the caller's check.
+  void append_lines_then_line(std::string_view text, std::uint64_t count, std::string_view piece,
+                              std::string_view line) noexcept;
   void append_tab_run(unsigned long long count) noexcept;
 
   int fd_;

@@ -32,14 +32,14 @@ int main(int argc, char** argv) {
   // each node below the root adds one level of depth to the items inside it.
   std::uint64_t open_nodes = 0;
   for (;;) {
+    std::string_view line;
     // Each end of input closes one open node, and reading goes on: a terminal,
     // a socket or a growing file may give more. Only at the top level does it end.
-    if (input.at_end()) {
+    if (!input.next_line(line)) {
       if (open_nodes == 0) break;
       --open_nodes;
       continue;
     }
-    std::string_view line = input.read_line();
     if (open_nodes == 0) {
       if (is_record(line, kStop)) break;
       if (is_record(line, kNode)) open_nodes = 1;  // a root: its text is never written
