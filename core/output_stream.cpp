@@ -109,6 +109,14 @@ void OutputStream::append_lines_then_line(std::string_view text, std::uint64_t c
   end_statement();
 }
 
+void OutputStream::append_indented_line(unsigned long long tabs, std::string_view line) noexcept {
+  append_tabs(tabs);
+  if (pending_error != 0) return;
+  append(line.data(), line.size());
+  append_byte('\n');
+  end_statement();
+}
+
 void OutputStream::append_tab_run(unsigned long long count) noexcept {
   if (flush_per_statement_) {
     for (; count > 0 && pending_error == 0; --count) {

@@ -101,8 +101,8 @@ class OutputStream {
       stored(at + size);
       return;
     }
-    write_tabs(tabs);
-    write_line(line);
+    append_indented_line(tabs, line);
+    io_check();
   }
 
   // Unchecked operations; a failed write-out records error 101. Bytes
@@ -193,6 +193,8 @@ class OutputStream {
   void append_lines_then_line(std::string_view text, std::uint64_t count, std::string_view piece,
                               std::string_view line) noexcept;
   void append_tab_run(unsigned long long count) noexcept;
+  // The slow way of write_indented_line, the same way unchecked.
+  void append_indented_line(unsigned long long tabs, std::string_view line) noexcept;
 
   int fd_;
   bool flush_per_statement_;
