@@ -159,9 +159,12 @@ class OutputStream {
 #pragma GCC unroll 16
     for (std::size_t i = 0; i < kCopyStep; ++i)
       piece[i] = i % line < text.size() ? text[i % line] : '\n';
-    const std::size_t step = kCopyStep / line * line;
+    const std::size_t per_piece = kCopyStep / line;
     std::memcpy(to, piece, kCopyStep);
-    for (to += step; to < end; to += step) std::memcpy(to, piece, kCopyStep);
+    for (std::uint64_t stored = per_piece; stored < count; stored += per_piece) {
+      to += per_piece * line;
+      std::memcpy(to, piece, kCopyStep);
+    }
     return end;
   }
   // Copies a line from the reader in whole steps, into the buffer's slack.
