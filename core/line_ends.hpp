@@ -1,5 +1,6 @@
-// Finding the next line end (LF or CR): 16 bytes at a time with SSE2, else a
-// portable 8 bytes at a time. The only processor-dependent code of the reader.
+// Finding the next line end (LF or CR), and the length of a run of one byte:
+// 16 bytes at a time with SSE2, else a portable 8 bytes at a time. The only
+// processor-dependent code of the conversions.
 #pragma once
 
 #include <bit>
@@ -30,7 +31,7 @@ inline constexpr std::size_t kScanStep = 16;
 // One bit per byte of the 16 at `bytes`, set for LF and CR and, rarely, for
 // a VT or FF: one compare a byte, as adding 0x72 moves LF to CR, and only
 // them, above 0x7B as signed bytes.
-[[gnu::always_inline]] inline unsigned line_end_candidates(const char* bytes) noexcept {
+[[gnu::always_inline]] inline std::size_t line_end_candidates(const char* bytes) noexcept {
   __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
   __m128i moved = _mm_add_epi8(chunk, _mm_set1_epi8(0x72));
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(moved, _mm_set1_epi8(0x7B))));
@@ -51,9 +52,28 @@ inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
   return _mm_movemask_epi8(any) != 0;
 }
 
-// The offset of the first line end among the bits, which are not all clear.
-[[gnu::always_inline]] inline std::size_t first_line_end(unsigned bits) noexcept {
-  return static_cast<unsigned>(std::countr_zero(bits));
+// The offset of the first line end among the bits, which are not all clear:
+// its bit number, already as wide as an offset (a count taken as int would
+// be widened again).
+[[gnu::always_inline]] inline std::size_t first_line_end(std::size_t bits) noexcept {
+  std::size_t offset;
+  asm("bsf %1, %0" : "=r"(offset) : "r"(bits) : "cc");
+  return offset;
+}
+
+// The number of bytes equal to `byte` that start `bytes`; another byte must
+// follow them in the buffer. Reads up to kScanStep - 1 bytes past that.
+[[gnu::always_inline]] inline std::size_t leading_run(const char* bytes, char byte) noexcept {
+  auto others = [byte](const char* at) -> std::size_t {
+    __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(byte)))) ^
+           0xFFFFu;
+  };
+  if (std::size_t bits = others(bytes); bits != 0) [[likely]]
+    return first_line_end(bits);
+  for (std::size_t offset = kScanStep;; offset += kScanStep) {
+    if (std::size_t bits = others(bytes + offset); bits != 0) return offset + first_line_end(bits);
+  }
 }
 
 #else
@@ -88,6 +108,19 @@ inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
   return static_cast<std::size_t>(zeros) / 8;
 }
 
+[[gnu::always_inline]] inline std::size_t leading_run(const char* bytes, char byte) noexcept {
+  const std::uint64_t same = 0x0101010101010101 * static_cast<unsigned char>(byte);
+  for (std::size_t offset = 0;; offset += kScanStep) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + offset, 8);
+    if (std::uint64_t others = word ^ same; others != 0) {
+      int zeros = std::endian::native == std::endian::little ? std::countr_zero(others)
+                                                             : std::countl_zero(others);
+      return offset + static_cast<std::size_t>(zeros) / 8;
+    }
+  }
+}
+
 #endif
 
 static_assert(kScanStep - 1 <= kLineSlack);
@@ -98,7 +131,9 @@ static_assert(kScanStep - 1 <= kLineSlack);
 [[gnu::always_inline]] inline std::size_t candidate_line_length(const char* start) noexcept {
   if (auto bits = line_end_candidates(start); bits != 0) [[likely]]
     return first_line_end(bits);
-  for (std::size_t offset = kScanStep;; offset += kScanStep) {
+  if (auto bits = line_end_candidates(start + kScanStep); bits != 0) [[likely]]
+    return kScanStep + first_line_end(bits);
+  for (std::size_t offset = 2 * kScanStep;; offset += kScanStep) {
     if (auto bits = line_end_candidates(start + offset); bits != 0)
       return offset + first_line_end(bits);
   }

@@ -30,8 +30,10 @@ bool LineReader::fill() noexcept {
 }
 
 bool LineReader::read_more() noexcept {
-  *end_ = kScanStop;  // for the scan, also when nothing is read
-  if (pending_error != 0) return false;
+  if (pending_error != 0) {
+    *end_ = kScanStop;  // for the scan, also when nothing is read
+    return false;
+  }
   std::size_t n = read_block(end_);
   end_ += n;
   *end_ = kScanStop;

@@ -40,26 +40,35 @@ class LineReader {
   [[gnu::always_inline]] inline std::string_view read_line() {
     // Most lines end in LF inside the buffer and are handed out in place; the
     // scan stops at the latest at the CR kept just behind the buffered bytes,
-    // which is never taken for an LF in the buffer. A line that reaches it
-    // is read on, a block at a time, and scanned again.
-    const char* start;
-    const char* stop;
-    for (;;) {
-      start = next_;
-      stop = start + candidate_line_length(start);
-      if (*stop == '\n') [[likely]] {
-        next_ = stop + 1;
-        return {start, static_cast<std::size_t>(stop - start)};
-      }
-      if (stop != end_ || available() > kBlock) break;
-      if (!read_on()) {
-        io_check();
-        return take_last_line();
-      }
+    // which is never taken for an LF in the buffer.
+    const char* start = next_;
+    const char* stop = start + candidate_line_length(start);
+    if (*stop == '\n') [[likely]] {
+      next_ = stop + 1;
+      return {start, static_cast<std::size_t>(stop - start)};
     }
-    std::string_view line = read_line_slowly(static_cast<std::size_t>(stop - start));
+    return read_line_on(start, stop);
+  }
+  // The end-of-input test and, when not at end, the next line, in one step,
+  // with the same reads and checks: false at end.
+  [[gnu::always_inline]] inline bool next_line(std::string_view& line) {
+    const char* start = next_;
+    const char* stop = start + candidate_line_length(start);
+    if (*stop == '\n') {
+      next_ = stop + 1;
+      line = {start, static_cast<std::size_t>(stop - start)};
+      return true;
+    }
+    if (start != end_) {
+      line = read_line_on(start, stop);
+      return true;
+    }
+    // The buffer is exhausted: the end-of-input test reads a block.
+    bool more = fill();
     io_check();
-    return line;
+    if (!more) return false;
+    line = read_line();
+    return true;
   }
   // Closes the input unless it is descriptor 0, 1 or 2.
   [[gnu::always_inline]] inline void close() {
@@ -75,6 +84,26 @@ class LineReader {
   static constexpr char kScanStop = '\r';
 
   std::size_t available() const noexcept { return static_cast<std::size_t>(end_ - next_); }
+  // The rest of reading the line at `start`, whose first scan stopped at
+  // `stop`, not an LF. A line that reaches the CR behind the buffered bytes
+  // is read on, a block at a time, and scanned again.
+  [[gnu::always_inline]] inline std::string_view read_line_on(const char* start, const char* stop) {
+    while (stop == end_ && available() <= kBlock) {
+      if (!read_on()) {
+        io_check();
+        return take_last_line();
+      }
+      start = next_;
+      stop = start + candidate_line_length(start);
+      if (*stop == '\n') [[likely]] {
+        next_ = stop + 1;
+        return {start, static_cast<std::size_t>(stop - start)};
+      }
+    }
+    std::string_view line = read_line_slowly(static_cast<std::size_t>(stop - start));
+    io_check();
+    return line;
+  }
   // Reads one block into the exhausted buffer; false if it gave nothing.
   bool fill() noexcept;
   // One read(2) of up to 256 bytes behind the unread ones, which must leave

@@ -20,7 +20,6 @@ inline constexpr std::string_view kByTab2vrex = " by tab2vrex";
 // Keyword in bytes 1 to 4, record text from byte 6; shorter lines are no records.
 inline constexpr std::size_t kKeywordLength = 4;
 inline constexpr std::size_t kTextOffset = 5;
-inline constexpr std::size_t kMinRecordLength = 4;
 
 inline constexpr char kTab = '\t';
 

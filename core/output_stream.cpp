@@ -95,6 +95,28 @@ void OutputStream::append_long(const char* data, std::size_t size) noexcept {
   pending_ = size;
 }
 
+void OutputStream::append_lines_then_line(std::string_view text, std::uint64_t count,
+                                          std::string_view piece, std::string_view line) noexcept {
+  for (; count > 0; --count) {
+    append(text.data(), text.size());
+    append_byte('\n');
+    end_statement();
+    if (pending_error != 0) return;
+  }
+  append(piece.data(), piece.size());
+  append(line.data(), line.size());
+  append_byte('\n');
+  end_statement();
+}
+
+void OutputStream::append_indented_line(unsigned long long tabs, std::string_view line) noexcept {
+  append_tabs(tabs);
+  if (pending_error != 0) return;
+  append(line.data(), line.size());
+  append_byte('\n');
+  end_statement();
+}
+
 void OutputStream::append_tab_run(unsigned long long count) noexcept {
   if (flush_per_statement_) {
     for (; count > 0 && pending_error == 0; --count) {

@@ -63,14 +63,15 @@ class OutputStream {
   }
   // `count` copies of a short fixed line, each a write statement of its own,
   // then a fixed piece and a line from the reader as one; all of them stored
-  // at once after one test for room.
+  // at once after one test for room. `count` is no larger than the length of
+  // some line, so the size computed for that test cannot overflow.
   [[gnu::always_inline]] inline void write_lines_then_line(std::string_view text,
                                                            std::uint64_t count,
                                                            std::string_view piece,
                                                            std::string_view line) {
     std::size_t at = pending_;
     std::size_t end = at + count * (text.size() + 1) + piece.size() + line.size() + 1;
-    if (text.size() < kStoreSlack && count <= kRepeatStore && end <= fast_limit_) [[likely]] {
+    if (text.size() < kCopyStep && end <= fast_limit_) [[likely]] {
       char* to = store_copies(buffer_ + at, text, count);
       std::memcpy(to, piece.data(), piece.size());
       copy_line(to + piece.size(), line);
@@ -78,8 +79,8 @@ class OutputStream {
       stored(end);
       return;
     }
-    write_lines(text, count);
-    write_line(piece, line);
+    append_lines_then_line(text, count, piece, line);
+    io_check();
   }
   // `count` TABs, each a write statement of its own.
   [[gnu::always_inline]] inline void write_tabs(unsigned long long count) {
@@ -100,8 +101,8 @@ class OutputStream {
       stored(at + size);
       return;
     }
-    write_tabs(tabs);
-    write_line(line);
+    append_indented_line(tabs, line);
+    io_check();
   }
 
   // Unchecked operations; a failed write-out records error 101. Bytes
@@ -138,8 +139,6 @@ class OutputStream {
 
  private:
   static constexpr std::size_t kTabStore = 16;
-  // The most copies of a fixed line stored at once, for a bound on their size.
-  static constexpr std::size_t kRepeatStore = 16;
 
   // A line from the reader is copied 32 bytes at once when no longer.
   static constexpr std::size_t kCopyStep = 16;
@@ -148,19 +147,25 @@ class OutputStream {
   // Bytes a fast store may write beyond the line it stores.
   static constexpr std::size_t kStoreSlack = kShortCopy;
 
-  // Stores `count` copies of `text` and a line end; returns the end of the
-  // last. The first is stored even when `count` is 0, for what is stored next
-  // to overwrite.
+  // Stores `count` copies of `text` and a line end, which must fit in one copy
+  // step, and returns the end of the last. The copies go in as 16-byte
+  // pieces of the repeated line, each at the next whole line; the first is
+  // stored even when `count` is 0, for what is stored next to overwrite.
   [[gnu::always_inline]] static inline char* store_copies(char* to, std::string_view text,
                                                           std::uint64_t count) noexcept {
-    char* end = to + count * (text.size() + 1);
-    for (;;) {
-      std::memcpy(to, text.data(), text.size());
-      to[text.size()] = '\n';
-      to += text.size() + 1;
-      if (to >= end) [[likely]]
-        return end;
+    const std::size_t line = text.size() + 1;
+    char* end = to + count * line;
+    char piece[kCopyStep];
+#pragma GCC unroll 16
+    for (std::size_t i = 0; i < kCopyStep; ++i)
+      piece[i] = i % line < text.size() ? text[i % line] : '\n';
+    const std::size_t per_piece = kCopyStep / line;
+    std::memcpy(to, piece, kCopyStep);
+    for (std::uint64_t stored = per_piece; stored < count; stored += per_piece) {
+      to += per_piece * line;
+      std::memcpy(to, piece, kCopyStep);
     }
+    return end;
   }
   // Copies a line from the reader in whole steps, into the buffer's slack.
   [[gnu::always_inline]] static inline void copy_line(char* to, std::string_view line) noexcept {
@@ -186,7 +191,13 @@ class OutputStream {
   void pass_block_on() noexcept;
 
   void append_long(const char* data, std::size_t size) noexcept;
+  // The slow way of write_lines_then_line, statement by statement, unchecked:
+  // it stops at the first failure, for the caller's check.
+  void append_lines_then_line(std::string_view text, std::uint64_t count, std::string_view piece,
+                              std::string_view line) noexcept;
   void append_tab_run(unsigned long long count) noexcept;
+  // The slow way of write_indented_line, the same way unchecked.
+  void append_indented_line(unsigned long long tabs, std::string_view line) noexcept;
 
   int fd_;
   bool flush_per_statement_;

@@ -1,31 +1,18 @@
 // tab2vrex: converts a tab-indented outline into a vrex outline file.
-#include <algorithm>
-#include <bit>
 #include <cstdint>
-#include <cstring>
 
 #include "command_frame.hpp"
+#include "line_ends.hpp"
 #include "outline_format.hpp"
 
 using namespace outline;
 
 namespace {
 
-// The depth of a tab outline line: the number of TABs that start it. Looks
-// at eight bytes at a time; the line end that follows a line from the reader
-// ends the run at the latest.
+// The depth of a tab outline line: the number of TABs that start it. The
+// line end that follows a line from the reader ends the run at the latest.
 std::size_t leading_tabs(std::string_view line) {
-  constexpr std::uint64_t kTabs = 0x0909090909090909;
-  for (std::size_t tabs = 0;; tabs += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, line.data() + tabs, 8);
-    if (std::uint64_t other = word ^ kTabs; other != 0) {
-      auto bits = static_cast<unsigned>(std::endian::native == std::endian::little
-                                            ? std::countr_zero(other)
-                                            : std::countl_zero(other));
-      return tabs + bits / 8;
-    }
-  }
+  return leading_run(line.data(), kTab);
 }
 
 }  // namespace
@@ -42,18 +29,17 @@ int main(int argc, char** argv) {
   out.write_line(kNote);
   out.write_line(kNode);  // the document root
 
-  std::int64_t previous_depth = -1;
-  while (!input.at_end()) {
-    std::string_view line = input.read_line();
+  // The items opened and not yet closed: the previous item and those it nests under.
+  std::size_t open_items = 0;
+  std::string_view line;
+  while (input.next_line(line)) {
     if (line.empty()) continue;
-    std::size_t tabs = leading_tabs(line);
-    auto depth = static_cast<std::int64_t>(tabs);
-    // Close the previous item and every level this one does not nest under,
-    // then open this one.
-    std::uint64_t closed = previous_depth >= depth ? previous_depth - depth + 1 : 0;
-    line.remove_prefix(tabs);
+    std::size_t depth = leading_tabs(line);
+    // Close every open item this one does not nest under, then open this one.
+    std::size_t closed = open_items > depth ? open_items - depth : 0;
+    line.remove_prefix(depth);
     out.write_lines_then_line(kDone, closed, kNodePrefix, line);
-    previous_depth = depth;
+    open_items = depth + 1;
   }
   out.write_line(kDone);
   out.write_line(kStop);

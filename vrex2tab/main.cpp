@@ -10,7 +10,9 @@ using namespace outline;
 
 namespace {
 
-// The record kind in bytes 1 to 4; byte 5 is never examined.
+// The record kind in bytes 1 to 4; byte 5 is never examined. A line shorter
+// than a keyword is no record, and never matches: the line end behind it,
+// among the four bytes, is in no keyword.
 bool is_record(std::string_view line, std::string_view keyword) {
   return std::memcmp(line.data(), keyword.data(), kKeywordLength) == 0;
 }
@@ -30,15 +32,14 @@ int main(int argc, char** argv) {
   // each node below the root adds one level of depth to the items inside it.
   std::uint64_t open_nodes = 0;
   for (;;) {
+    std::string_view line;
     // Each end of input closes one open node, and reading goes on: a terminal,
     // a socket or a growing file may give more. Only at the top level does it end.
-    if (input.at_end()) {
+    if (!input.next_line(line)) {
       if (open_nodes == 0) break;
       --open_nodes;
       continue;
     }
-    std::string_view line = input.read_line();
-    if (line.size() < kMinRecordLength) continue;
     if (open_nodes == 0) {
       if (is_record(line, kStop)) break;
       if (is_record(line, kNode)) open_nodes = 1;  // a root: its text is never written
