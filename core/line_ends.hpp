@@ -113,11 +113,7 @@ inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
   for (std::size_t offset = 0;; offset += kScanStep) {
     std::uint64_t word;
     std::memcpy(&word, bytes + offset, 8);
-    if (std::uint64_t others = word ^ same; others != 0) {
-      int zeros = std::endian::native == std::endian::little ? std::countr_zero(others)
-                                                             : std::countl_zero(others);
-      return offset + static_cast<std::size_t>(zeros) / 8;
-    }
+    if (std::uint64_t others = word ^ same; others != 0) return offset + first_line_end(others);
   }
 }
 

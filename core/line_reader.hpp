@@ -43,10 +43,8 @@ class LineReader {
     // which is never taken for an LF in the buffer.
     const char* start = next_;
     const char* stop = start + candidate_line_length(start);
-    if (*stop == '\n') [[likely]] {
-      next_ = stop + 1;
-      return {start, static_cast<std::size_t>(stop - start)};
-    }
+    if (*stop == '\n') [[likely]]
+      return take_through(start, stop);
     return read_line_on(start, stop);
   }
   // The end-of-input test and, when not at end, the next line, in one step,
@@ -55,8 +53,7 @@ class LineReader {
     const char* start = next_;
     const char* stop = start + candidate_line_length(start);
     if (*stop == '\n') {
-      next_ = stop + 1;
-      line = {start, static_cast<std::size_t>(stop - start)};
+      line = take_through(start, stop);
       return true;
     }
     if (start != end_) {
@@ -84,6 +81,11 @@ class LineReader {
   static constexpr char kScanStop = '\r';
 
   std::size_t available() const noexcept { return static_cast<std::size_t>(end_ - next_); }
+  // The line at `start`, handed out in place, its LF at `stop` consumed.
+  std::string_view take_through(const char* start, const char* stop) noexcept {
+    next_ = stop + 1;
+    return {start, static_cast<std::size_t>(stop - start)};
+  }
   // The rest of reading the line at `start`, whose first scan stopped at
   // `stop`, not an LF. A line that reaches the CR behind the buffered bytes
   // is read on, a block at a time, and scanned again.
@@ -95,10 +97,8 @@ class LineReader {
       }
       start = next_;
       stop = start + candidate_line_length(start);
-      if (*stop == '\n') [[likely]] {
-        next_ = stop + 1;
-        return {start, static_cast<std::size_t>(stop - start)};
-      }
+      if (*stop == '\n') [[likely]]
+        return take_through(start, stop);
     }
     std::string_view line = read_line_slowly(static_cast<std::size_t>(stop - start));
     io_check();
