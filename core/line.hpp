@@ -6,9 +6,12 @@
 
 namespace outline {
 
-// Bytes past the end of a line from the reader that may be read, so that
-// scans and copies can work in whole steps of up to 32.
-inline constexpr std::size_t kLineSlack = 31;
+// What the reader promises of every line it hands out, in either store: the
+// bytes from the line's first byte to kLineSlack bytes from its end may be read.
+// The first of those is the line end behind the line (an LF or CR); the rest
+// hold anything. Every view that ends where the line ends, a suffix too, has
+// the same bytes behind it, so scans and copies in whole steps may read as far.
+inline constexpr std::size_t kLineSlack = 32;
 
 class Line {
  public:
@@ -18,7 +21,7 @@ class Line {
   ~Line();
 
   std::string_view view() const noexcept { return {data_, size_}; }
-  // The same, with an LF stored behind the bytes, in the slack.
+  // The same, with an LF stored behind the bytes, as the first of the slack.
   std::string_view terminated_view() noexcept {
     if (data_ != nullptr) data_[size_] = '\n';
     return view();

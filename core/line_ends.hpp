@@ -119,7 +119,8 @@ inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
 
 #endif
 
-static_assert(kScanStep - 1 <= kLineSlack);
+// A scan's last step starts at the line end that stops it at the latest.
+static_assert(kScanStep <= kLineSlack);
 
 // The number of bytes before the first LF or CR at `start`, or before a VT or
 // FF before it, which must come within the buffer. Reads up to kLineSlack

@@ -35,8 +35,8 @@ class LineReader {
     return at_end;
   }
   // The next line, without its terminator, which is consumed. The bytes stay
-  // valid until the next read; an LF or CR follows them, and kLineSlack bytes
-  // after them may be read.
+  // valid until the next read; kLineSlack bytes from their end, an LF or CR
+  // first, may be read.
   [[gnu::always_inline]] inline std::string_view read_line() {
     // Most lines end in LF inside the buffer and are handed out in place; the
     // scan stops at the latest at the CR kept just behind the buffered bytes,
@@ -149,7 +149,8 @@ class LineReader {
   const char* next_ = buffer_;
   char* end_ = buffer_;
   Line long_line_;  // a line longer than a block, read straight into it
-  char buffer_[kCapacity + 1 + kLineSlack] = {kScanStop};
+  // The CR behind a full buffer is the first byte of a line's slack.
+  char buffer_[kCapacity + kLineSlack] = {kScanStop};
 };
 
 }  // namespace outline

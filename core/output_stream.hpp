@@ -140,10 +140,12 @@ class OutputStream {
  private:
   static constexpr std::size_t kTabStore = 16;
 
-  // A line from the reader is copied 32 bytes at once when no longer.
+  // A line from the reader is copied in two 16-byte steps when no longer,
+  // then 16 bytes a step. The two steps of an empty line read kShortCopy
+  // bytes from its end; a later step starts before the end.
   static constexpr std::size_t kCopyStep = 16;
   static constexpr std::size_t kShortCopy = 2 * kCopyStep;
-  static_assert(kShortCopy - 1 <= kLineSlack);
+  static_assert(kShortCopy <= kLineSlack && kCopyStep <= kLineSlack);
   // Bytes a fast store may write beyond the line it stores.
   static constexpr std::size_t kStoreSlack = kShortCopy;
 

@@ -9,12 +9,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <memory>
+#include <random>
 
 #include "error_stop.hpp"
 #include "output_stream.hpp"
 #include "process_end.hpp"
+
+extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t max_size);
 
 namespace outline {
 
@@ -153,6 +157,27 @@ Run run_main(MainRoutine main_routine, const char* program, std::string_view inp
   check(status != 0 || !left_open, "the input is still open after a normal end");
   check(lowest_free_fd() == next_fd, "the run left a descriptor open");
   return {status, output_file().contents()};
+}
+
+std::size_t mutate_with_block_runs(std::uint8_t* data, std::size_t size, std::size_t max_size,
+                                   unsigned seed) {
+  std::minstd_rand random(seed);
+  if (random() % 2 == 0) return LLVMFuzzerMutate(data, size, max_size);
+  // The length: often exactly whole reads, else up to 8 bytes off.
+  std::size_t blocks = random() % 8 == 0 ? 16 : 1 + random() % 3;
+  std::size_t length = blocks * 256 + (random() % 2 == 0 ? 0 : random() % 17 - 8);
+  static constexpr std::string_view kEnds[] = {"", "\r", "\n", "\r\n"};
+  std::string_view end = kEnds[random() % 4];
+  if (size + length + end.size() > max_size) return LLVMFuzzerMutate(data, size, max_size);
+  // The place: the start of a line, so that the run is a whole line, or any.
+  std::size_t at = random() % (size + 1);
+  if (random() % 4 != 0)
+    while (at > 0 && data[at - 1] != '\n' && data[at - 1] != '\r') --at;
+  static constexpr std::uint8_t kBytes[] = {'\t', '\t', '\t', 'x', ' '};
+  std::memmove(data + at + length + end.size(), data + at, size - at);
+  std::memset(data + at, kBytes[random() % sizeof kBytes], length);
+  std::memcpy(data + at + length, end.data(), end.size());
+  return size + length + end.size();
 }
 
 }  // namespace fuzz

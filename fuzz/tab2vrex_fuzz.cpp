@@ -25,21 +25,6 @@ std::string header() {
   return outline_model::tab2vrex_header(fuzz::input_path());
 }
 
-std::string converted(const std::vector<std::string_view>& lines) {
-  std::string vrex = header();
-  std::int64_t previous = -1;
-  for (std::string_view line : lines) {
-    if (line.empty()) continue;
-    auto tabs = static_cast<std::int64_t>(leading_tabs(line));
-    for (std::int64_t done = previous - tabs + 1; done > 0; --done) vrex += "DONE\n";
-    vrex += "NODE ";
-    vrex += line.substr(static_cast<std::size_t>(tabs));
-    vrex += '\n';
-    previous = tabs;
-  }
-  return vrex + "DONE\nSTOP\n";
-}
-
 // The items, each at most one level deeper than the one before and the first
 // at depth 0, with LF ends. Items that lose all their bytes are left out.
 std::string well_formed(const std::vector<std::string_view>& lines) {
@@ -77,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::Run run = fuzz::run_main(tab2vrex_main, "tab2vrex", input);
   fuzz::check(run.status == 0, "tab2vrex stopped with a run-time error");
   check_shape(run.output, lines);
-  fuzz::check(run.output == converted(lines), "tab2vrex output differs", run.output);
+  fuzz::check(run.output == outline_model::tab2vrex_document(fuzz::input_path(), lines),
+              "tab2vrex output differs", run.output);
 
   std::string outline = well_formed(lines);
   fuzz::Run vrex = fuzz::run_main(tab2vrex_main, "tab2vrex", outline);
@@ -86,4 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::check(back.status == 0, "vrex2tab stopped with a run-time error");
   fuzz::check(back.output == outline, "the round trip changed the outline", back.output);
   return 0;
+}
+
+extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
+                                               std::size_t max_size, unsigned seed) {
+  return fuzz::mutate_with_block_runs(data, size, max_size, seed);
 }

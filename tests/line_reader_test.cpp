@@ -2,7 +2,11 @@
 // which neither program's output shows (tab2vrex skips empty lines).
 #include "line_reader.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "models.hpp"
 #include "process.hpp"
@@ -51,6 +55,147 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"LongLineThenLfCr", k300 + "\n\r" + k300, {k300, "", k300}},
                     Case{"LongLineThenCrLfCr", k300 + "\r\n\r", {k300, ""}}),
     [](const auto& info) { return info.param.name; });
+
+// What the reader promises of each line: kLineSlack bytes from its end may be
+// read, an LF or CR first. Every line of 240 to 530 and 4,090 to 4,100 bytes
+// (and short ones), with each line end, starts at each offset of a 256-byte
+// read in a fresh reader: from a file, and from a packet socket whose reads
+// end right after the line's end. The sanitizer build sees a read too far.
+enum class Delivery { kFile, kPackets, kPacketsCrThenLf };
+
+struct PromiseCase {
+  std::string name;
+  std::vector<std::size_t> sizes;
+  std::string terminator;  // empty: the line ends the input
+  Delivery delivery;
+};
+
+void PrintTo(const PromiseCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// A memory file, rewritten for each input and opened afresh by name.
+class MemoryFile {
+ public:
+  MemoryFile() : fd_(memfd_create("line-reader-test", MFD_CLOEXEC)) {}
+  ~MemoryFile() { close(fd_); }
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+  std::string assign(const std::string& bytes) {
+    EXPECT_EQ(ftruncate(fd_, 0), 0);
+    EXPECT_EQ(pwrite(fd_, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+    return "/proc/self/fd/" + std::to_string(fd_);
+  }
+
+ private:
+  int fd_;
+};
+
+// Standard input on a packet socket holding `bytes`, one read per packet, each
+// ending at the next of `ends` or 256 bytes on; restored when the object goes.
+class PacketInput {
+ public:
+  PacketInput(const std::string& bytes, const std::vector<std::size_t>& ends)
+      : saved_(fcntl(0, F_DUPFD_CLOEXEC, 3)) {
+    int pair[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+    int size = 1 << 20;
+    setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    auto next_end = ends.begin();
+    for (std::size_t at = 0; at < bytes.size();) {
+      while (next_end != ends.end() && *next_end <= at) ++next_end;
+      std::size_t packet = std::min<std::size_t>(bytes.size() - at, 256);
+      if (next_end != ends.end()) packet = std::min(packet, *next_end - at);
+      EXPECT_EQ(write(pair[1], bytes.data() + at, packet), static_cast<ssize_t>(packet));
+      at += packet;
+    }
+    close(pair[1]);
+    dup2(pair[0], 0);
+    close(pair[0]);
+  }
+  ~PacketInput() {
+    dup2(saved_, 0);
+    close(saved_);
+  }
+  PacketInput(const PacketInput&) = delete;
+  PacketInput& operator=(const PacketInput&) = delete;
+
+ private:
+  int saved_;
+};
+
+// Every line the reader hands out, each checked for what may be read behind it.
+std::vector<std::string> read_keeping_promise(const std::string& name) {
+  outline::LineReader reader;
+  reader.open(name.c_str());
+  EXPECT_EQ(outline::take_pending_error(), 0);
+  std::vector<std::string> lines;
+  std::string_view line;
+  while (reader.next_line(line)) {
+    const char* end = line.data() + line.size();
+    EXPECT_TRUE(*end == '\n' || *end == '\r');
+    volatile char last = end[outline::kLineSlack - 1];
+    static_cast<void>(last);
+    lines.emplace_back(line);
+  }
+  reader.close();
+  return lines;
+}
+
+class Promise : public testing::TestWithParam<PromiseCase> {};
+
+TEST_P(Promise, SlackBehindEveryLine) {
+  const PromiseCase& c = GetParam();
+  MemoryFile file;
+  for (std::size_t size : c.sizes) {
+    for (std::size_t start = 0; start < 256; ++start) {
+      // A filler line brings the line to `start`; a short line follows it.
+      std::string input = start == 0 ? "" : std::string(start - 1, 'x') + "\n";
+      input += std::string(size, '\t');
+      std::vector<std::size_t> ends = {input.size() + c.terminator.size()};
+      if (c.delivery == Delivery::kPacketsCrThenLf) ends = {input.size() + 1};
+      input += c.terminator;
+      if (!c.terminator.empty()) input += "q\n";
+      std::vector<std::string> lines;
+      if (c.delivery == Delivery::kFile) {
+        lines = read_keeping_promise(file.assign(input));
+      } else {
+        PacketInput packets(input, ends);
+        lines = read_keeping_promise("");
+      }
+      std::vector<std::string> model;
+      for (std::string_view line : outline_model::split_lines(input)) model.emplace_back(line);
+      ASSERT_EQ(lines, model) << size << " bytes at offset " << start;
+    }
+  }
+}
+
+std::vector<std::size_t> span(std::size_t first, std::size_t last) {
+  std::vector<std::size_t> values;
+  for (std::size_t value = first; value <= last; ++value) values.push_back(value);
+  return values;
+}
+
+std::vector<PromiseCase> promise_cases() {
+  const std::pair<const char*, std::vector<std::size_t>> groups[] = {
+      {"Short", span(0, 40)}, {"Of240To530", span(240, 530)}, {"Of4090To4100", span(4090, 4100)}};
+  const std::pair<const char*, std::string> terminators[] = {
+      {"Lf", "\n"}, {"Cr", "\r"}, {"CrLf", "\r\n"}, {"AtEnd", ""}};
+  std::vector<PromiseCase> cases;
+  for (const auto& [group, sizes] : groups) {
+    for (const auto& [name, terminator] : terminators) {
+      cases.push_back({std::string(group) + "InFile" + name, sizes, terminator, Delivery::kFile});
+      cases.push_back(
+          {std::string(group) + "InPackets" + name, sizes, terminator, Delivery::kPackets});
+    }
+    cases.push_back(
+        {std::string(group) + "InPacketsCrThenLf", sizes, "\r\n", Delivery::kPacketsCrThenLf});
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadEdges, Promise, testing::ValuesIn(promise_cases()),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace outline_test

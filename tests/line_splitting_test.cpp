@@ -157,6 +157,157 @@ TEST(HugeLine, TwentyMegabytesWithoutTerminatorComeBackWhole) {
   EXPECT_TRUE(result.out == expected);
 }
 
+// Lines whose end meets the end of the buffered bytes: runs of TABs that
+// tab2vrex strips whole, and NODE lines with short texts, each starting at
+// every offset of a 256-byte read, in a file and on a pipe whose reads end
+// right after the line's end. The sanitizer build sees any read past the bytes
+// a line may be read to.
+struct EdgeCase {
+  std::string name;
+  bool vrex;                        // vrex2tab on NODE lines, else tab2vrex on TAB runs
+  std::vector<std::size_t> sizes;   // TABs, or bytes of NODE text
+  std::vector<std::size_t> starts;  // offsets in a 256-byte read
+  std::string terminator;           // empty: each line ends its own file
+  bool split_crlf = false;          // a read ends between CR and LF
+  bool packets = false;             // standard input, reads ending after each line
+  std::string exact;                // if set, the input, in place of the generated lines
+};
+
+void PrintTo(const EdgeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+struct EdgeInput {
+  std::string bytes;
+  std::vector<std::size_t> read_ends;
+};
+
+// Appends a line of `size` at offset `start` of a read, behind a filler line:
+// a short one when the line ends the input, or for vrex2tab, which writes
+// nothing for it; else an item at the same depth, which closes only one item.
+void add_edge_line(const EdgeCase& c, std::size_t size, std::size_t start, EdgeInput& input) {
+  const std::string end = c.terminator.empty() ? "\n" : c.terminator;
+  const bool short_filler = c.vrex || c.terminator.empty();
+  const std::size_t least = short_filler ? 1 : size + 1 + end.size();
+  const std::size_t filler = least + (start + 1024 - (input.bytes.size() + least) % 256) % 256;
+  if (short_filler)
+    input.bytes += std::string(filler - 1, 'x') + "\n";
+  else
+    input.bytes += std::string(size, '\t') + std::string(filler - size - end.size(), 'x') + end;
+  input.bytes += c.vrex ? "NODE " + std::string(size, 'y') : std::string(size, '\t');
+  if (c.split_crlf) {
+    input.read_ends.push_back(input.bytes.size() + 1);
+  } else {
+    input.read_ends.push_back(input.bytes.size() + c.terminator.size());
+  }
+  input.bytes += c.terminator;
+  if (c.vrex && !c.terminator.empty()) input.bytes += "DONE" + c.terminator;
+}
+
+std::vector<EdgeInput> edge_inputs(const EdgeCase& c) {
+  if (!c.exact.empty()) return {{c.exact, c.sizes}};
+  std::vector<EdgeInput> inputs(1, EdgeInput{c.vrex ? "NODE\n" : "", {}});
+  for (std::size_t size : c.sizes)
+    for (std::size_t start : c.starts) {
+      if (c.terminator.empty() && !inputs.back().bytes.empty())
+        inputs.push_back({c.vrex ? "NODE\n" : "", {}});
+      add_edge_line(c, size, start, inputs.back());
+    }
+  return inputs;
+}
+
+class LineEdges : public testing::TestWithParam<EdgeCase> {};
+
+TEST_P(LineEdges, ConvertAsTheModel) {
+  const EdgeCase& c = GetParam();
+  TempDir dir;
+  for (const EdgeInput& input : edge_inputs(c)) {
+    outline_test::Run request;
+    request.argv = {c.vrex ? vrex2tab_path() : tab2vrex_path()};
+    if (c.packets) {
+      request.argv.push_back("");
+      request.input = input.bytes;
+      request.read_ends = input.read_ends;
+    } else {
+      write_file(dir.path("in"), input.bytes);
+      request.argv.push_back(dir.path("in"));
+    }
+    Result result = run(request);
+    std::string expected = c.vrex ? outline_model::RecursiveWalker(input.bytes).convert()
+                                  : outline_model::tab2vrex_document(
+                                        request.argv[1], outline_model::split_lines(input.bytes));
+    ASSERT_EQ(result.status, 0) << result.err;
+    ASSERT_EQ(result.err, "");
+    ASSERT_EQ(result.out.size(), expected.size());
+    ASSERT_TRUE(result.out == expected);
+  }
+}
+
+std::vector<std::size_t> span(std::size_t first, std::size_t last) {
+  std::vector<std::size_t> values;
+  for (std::size_t value = first; value <= last; ++value) values.push_back(value);
+  return values;
+}
+
+std::vector<EdgeCase> edge_cases() {
+  std::vector<EdgeCase> cases = {
+      // A file of 256 TABs and CR; the same line behind 255 bytes; and on a
+      // pipe, a read of the line and its CR, then one of the LF. (Here `sizes`
+      // holds where the reads end.)
+      {"Tabs256ThenCr", false, {}, {}, "", false, false, std::string(256, '\t') + "\r"},
+      {"Tabs256AtOffset255",
+       false,
+       {},
+       {},
+       "",
+       false,
+       false,
+       std::string(254, 'x') + "\n" + std::string(256, '\t') + "\r\nq\n"},
+      {"Tabs256CrThenLfRead", false, {257}, {}, "", false, true, std::string(256, '\t') + "\r\n"},
+  };
+  const std::vector<std::size_t> every_start = span(0, 255);
+  struct Group {
+    const char* name;
+    bool vrex;
+    std::vector<std::size_t> sizes;
+  };
+  std::vector<std::size_t> texts = span(250, 260);
+  texts.insert(texts.begin(), {0, 1});
+  const Group groups[] = {{"Tabs240To530", false, span(240, 530)},
+                          {"Tabs4090To4100", false, span(4090, 4100)},
+                          {"NodeTexts", true, texts}};
+  const std::pair<const char*, std::string> terminators[] = {
+      {"Lf", "\n"}, {"Cr", "\r"}, {"CrLf", "\r\n"}};
+  for (const Group& group : groups) {
+    for (bool packets : {false, true}) {
+      std::string where = packets ? "OnPipe" : "InFile";
+      for (const auto& [name, terminator] : terminators)
+        cases.push_back({group.name + where + name, group.vrex, group.sizes, every_start,
+                         terminator, false, packets, ""});
+      if (packets)
+        cases.push_back({group.name + where + "CrThenLf", group.vrex, group.sizes, every_start,
+                         "\r\n", true, true, ""});
+      // At the end of the input: one run per line, so only the sizes within
+      // 6 bytes of a whole number of reads, at a read's first and last offset.
+      std::vector<std::size_t> near_blocks;
+      for (std::size_t size : group.sizes)
+        if ((size + 6) % 256 <= 12) near_blocks.push_back(size);
+      cases.push_back({group.name + where + "AtEnd",
+                       group.vrex,
+                       near_blocks,
+                       {0, 255},
+                       "",
+                       false,
+                       packets,
+                       ""});
+    }
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadEdges, LineEdges, testing::ValuesIn(edge_cases()),
+                         [](const auto& info) { return info.param.name; });
+
 // The frame, for both programs, on each one's sample input.
 class Frame : public testing::TestWithParam<Program> {};
 

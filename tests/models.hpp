@@ -2,6 +2,7 @@
 // the tests and the fuzz targets compare the programs with.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,25 @@ inline std::vector<std::string_view> split_lines(std::string_view bytes) {
 // The four header lines tab2vrex writes for an input named `name`.
 inline std::string tab2vrex_header(std::string_view name) {
   return "NOTE\nNOTE Created from " + std::string(name) + " by tab2vrex\nNOTE\nNODE\n";
+}
+
+// tab2vrex's whole output for these lines of an input named `name`.
+inline std::string tab2vrex_document(std::string_view name,
+                                     const std::vector<std::string_view>& lines) {
+  std::string vrex = tab2vrex_header(name);
+  std::int64_t previous = -1;
+  for (std::string_view line : lines) {
+    if (line.empty()) continue;
+    std::size_t tabs = line.find_first_not_of('\t');
+    if (tabs == std::string_view::npos) tabs = line.size();
+    for (auto done = previous - static_cast<std::int64_t>(tabs) + 1; done > 0; --done)
+      vrex += "DONE\n";
+    vrex += "NODE ";
+    vrex += line.substr(tabs);
+    vrex += '\n';
+    previous = static_cast<std::int64_t>(tabs);
+  }
+  return vrex + "DONE\nSTOP\n";
 }
 
 // vrex2tab as a recursive node walker over the whole document in memory: the

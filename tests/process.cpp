@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -83,7 +84,9 @@ int open_output(const std::string& path) {
 
 Result run(const Run& request) {
   int in[2], out[2], err[2];
-  check(pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0,
+  // A packet pipe gives each write to one read, whole when it is no larger.
+  const int in_flags = request.read_ends.empty() ? O_CLOEXEC : O_CLOEXEC | O_DIRECT;
+  check(pipe2(in, in_flags) == 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0,
         "pipe");
   int out_file = open_output(request.stdout_path), err_file = open_output(request.stderr_path);
   Start child;
@@ -102,6 +105,7 @@ Result run(const Run& request) {
   // Feed standard input and drain both outputs together, so no pipe fills up.
   Result result;
   std::size_t written = 0;
+  auto next_end = request.read_ends.begin();
   int to_child = in[1];
   if (request.input.empty()) close(to_child), to_child = -1;
   struct sigaction ignore = {}, saved;
@@ -126,7 +130,13 @@ Result run(const Run& request) {
       }
     }
     if (to_child >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t n = write(to_child, request.input.data() + written, request.input.size() - written);
+      std::size_t size = request.input.size() - written;
+      if (!request.read_ends.empty()) {
+        while (next_end != request.read_ends.end() && *next_end <= written) ++next_end;
+        if (next_end != request.read_ends.end()) size = std::min(size, *next_end - written);
+        size = std::min<std::size_t>(size, 256);
+      }
+      ssize_t n = write(to_child, request.input.data() + written, size);
       if (n > 0) written += n;
       if (n < 0 || written == request.input.size()) close(to_child), to_child = -1;
     }

@@ -15,6 +15,9 @@ struct Run {
   std::string stdout_path;        // if set, standard output goes to this file instead
   std::string stderr_path;        // if set, the error stream goes to this file instead
   bool ignore_sigpipe = false;    // start the child with SIGPIPE ignored
+  // If set, standard input is a packet pipe and every read of the child ends
+  // at the next of these offsets into `input`, or 256 bytes on at the latest.
+  std::vector<std::size_t> read_ends;
 };
 
 // How a child ended.
