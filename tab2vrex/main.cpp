@@ -15,6 +15,17 @@ std::size_t leading_tabs(std::string_view line) {
   return leading_run(line.data(), kTab);
 }
 
+// The input's name in the header, each LF and CR written as '?', so that the
+// header stays one line whatever the name holds. Inlined: its checks are main's.
+[[gnu::always_inline]] inline void write_name(std::string_view name) {
+  for (std::size_t end; (end = name.find_first_of("\r\n")) != std::string_view::npos;) {
+    out.write(name.substr(0, end));
+    out.write("?");
+    name.remove_prefix(end + 1);
+  }
+  out.write(name);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -23,7 +34,7 @@ int main(int argc, char** argv) {
 
   out.write_line(kNote);
   out.write(kCreatedFrom);
-  out.write(name);
+  write_name(name);
   out.write(kByTab2vrex);
   out.end_line();
   out.write_line(kNote);

@@ -25,9 +25,13 @@ inline std::vector<std::string_view> split_lines(std::string_view bytes) {
   return lines;
 }
 
-// The four header lines tab2vrex writes for an input named `name`.
+// The four header lines tab2vrex writes for an input named `name`, whose LF
+// and CR bytes it writes as '?'.
 inline std::string tab2vrex_header(std::string_view name) {
-  return "NOTE\nNOTE Created from " + std::string(name) + " by tab2vrex\nNOTE\nNODE\n";
+  std::string shown(name);
+  for (char& c : shown)
+    if (c == '\n' || c == '\r') c = '?';
+  return "NOTE\nNOTE Created from " + shown + " by tab2vrex\nNOTE\nNODE\n";
 }
 
 // tab2vrex's whole output for these lines of an input named `name`.

@@ -73,5 +73,47 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"LongLineOfTabsAtEnd", "A\n" + std::string(300, '\t'), "NODE A\nNODE \nDONE\nSTOP\n"}),
     [](const auto& info) { return info.param.name; });
 
+// A file name with line ends in it: the header stays one line, each LF and CR
+// written as '?', and the items still come back through vrex2tab.
+struct NameCase {
+  const char* name;
+  std::string file;
+  std::string shown;
+};
+
+void PrintTo(const NameCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FileName : public testing::TestWithParam<NameCase> {};
+
+TEST_P(FileName, HeaderIsOneLine) {
+  TempDir dir;
+  const std::string outline = "a\n\tb\n";
+  write_file(dir.path(GetParam().file), outline);
+  outline_test::Run request;
+  request.argv = {tab2vrex_path(), dir.path(GetParam().file)};
+  request.stdout_path = dir.path("vrex");
+  Result result = run(request);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(read_file(dir.path("vrex")),
+            "NOTE\nNOTE Created from " + dir.path(GetParam().shown) +
+                " by tab2vrex\nNOTE\nNODE\nNODE a\nNODE b\nDONE\nSTOP\n");
+  Result back = run({vrex2tab_path(), dir.path("vrex")});
+  EXPECT_EQ(back.status, 0);
+  EXPECT_EQ(back.out, outline);
+}
+
+INSTANTIATE_TEST_SUITE_P(LineEnds, FileName,
+                         testing::Values(NameCase{"Plain", "in put", "in put"},
+                                         NameCase{"LfThenStop", "x\nSTOP", "x?STOP"},
+                                         NameCase{"Cr", "x\rDONE", "x?DONE"},
+                                         NameCase{"CrLf", "x\r\nNODE y", "x??NODE y"},
+                                         NameCase{"LfFirst", "\nSTOP", "?STOP"},
+                                         NameCase{"CrLast", "in\r", "in?"},
+                                         NameCase{"OnlyLineEnds", "\n\r\n", "???"}),
+                         [](const auto& info) { return info.param.name; });
+
 }  // namespace
 }  // namespace outline_test
