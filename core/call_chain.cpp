@@ -4,7 +4,8 @@
 
 #include "processor.hpp"
 
-// The executable's code, from the linker.
+// The executable's code, from the linker, which names its start.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" const char __executable_start[];
 extern "C" const char etext[];
 
@@ -35,7 +36,7 @@ bool reaches_main(void** fp, void** low) noexcept {
   }
 }
 
-int take_first_object(dl_phdr_info* info, std::size_t, void* bias) {
+int take_first_object(dl_phdr_info* info, std::size_t /*size*/, void* bias) {
   *static_cast<std::uintptr_t*>(bias) = info->dlpi_addr;
   return 1;  // the first object is the executable
 }
@@ -59,8 +60,8 @@ void record_main_frame(void* frame, void* return_address) noexcept {
 std::size_t walk_call_chain(void* frame, void* floor, std::uintptr_t* chain,
                             std::size_t limit) noexcept {
   // Each frame holds the caller's frame pointer, then the return address.
-  auto fp = static_cast<void**>(frame);
-  auto low = static_cast<void**>(floor);
+  auto* fp = static_cast<void**>(frame);
+  auto* low = static_cast<void**>(floor);
   if (main_frame == nullptr || limit == 0) return 0;
   if (!kFrameRecords) {
     chain[0] = main_return;

@@ -15,7 +15,10 @@ Line::~Line() {
 
 bool Line::append(const char* bytes, std::size_t count) noexcept {
   char* to = room(count);
-  if (to == nullptr) return record_error(kOutOfMemory), false;
+  if (to == nullptr) {
+    record_error(kOutOfMemory);
+    return false;
+  }
   if (count != 0) std::memcpy(to, bytes, count);
   size_ += count;
   return true;

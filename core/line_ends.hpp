@@ -17,6 +17,7 @@
 namespace outline {
 
 #if defined(__SSE2__)
+// NOLINTBEGIN(portability-simd-intrinsics): the one place for SSE2; the portable way follows.
 
 inline constexpr std::size_t kScanStep = 16;
 
@@ -76,6 +77,7 @@ inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
   }
 }
 
+// NOLINTEND(portability-simd-intrinsics)
 #else
 
 inline constexpr std::size_t kScanStep = 8;

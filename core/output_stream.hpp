@@ -163,7 +163,7 @@ class OutputStream {
       piece[i] = i % line < text.size() ? text[i % line] : '\n';
     const std::size_t per_piece = kCopyStep / line;
     std::memcpy(to, piece, kCopyStep);
-    for (std::uint64_t stored = per_piece; stored < count; stored += per_piece) {
+    for (std::uint64_t copies = per_piece; copies < count; copies += per_piece) {
       to += per_piece * line;
       std::memcpy(to, piece, kCopyStep);
     }
@@ -207,7 +207,7 @@ class OutputStream {
   bool broken_ = false;
   std::size_t pending_ = 0;
   // A block, room for what a line stores beyond it, and slack for whole stores.
-  char buffer_[2 * kBlock + kStoreSlack];
+  char buffer_[2 * kBlock + kStoreSlack] = {};
 };
 
 // Standard output and the error stream, set up before main runs.

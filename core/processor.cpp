@@ -12,8 +12,10 @@ constexpr int kPc = REG_EIP, kFrame = REG_EBP, kStack = REG_ESP;
 
 Interrupted interrupted_at(const ucontext_t& context) noexcept {
   const greg_t* registers = context.uc_mcontext.gregs;
-  return {static_cast<std::uintptr_t>(registers[kPc]), reinterpret_cast<void*>(registers[kFrame]),
-          reinterpret_cast<void*>(registers[kStack])};
+  // The registers hold addresses as integers.
+  return {static_cast<std::uintptr_t>(registers[kPc]),
+          reinterpret_cast<void*>(registers[kFrame]),   // NOLINT(performance-no-int-to-ptr)
+          reinterpret_cast<void*>(registers[kStack])};  // NOLINT(performance-no-int-to-ptr)
 }
 
 unsigned x87_exception_flags(const ucontext_t& context) noexcept {
@@ -31,7 +33,9 @@ std::uintptr_t call_site(std::uintptr_t return_address) noexcept {
   // else, one byte back still lies inside the call.
   constexpr unsigned char kCallOpcode = 0xE8;
   constexpr std::uintptr_t kCallLength = 5;
-  const auto* call = reinterpret_cast<const unsigned char*>(return_address - kCallLength);
+  // A code address read back as the bytes of the instruction before it.
+  const auto* call = reinterpret_cast<const unsigned char*>(  // NOLINT(performance-no-int-to-ptr)
+      return_address - kCallLength);
   return *call == kCallOpcode ? return_address - kCallLength : return_address - 1;
 }
 

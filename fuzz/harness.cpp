@@ -44,18 +44,25 @@ int real_stdout = -1;
     sigaction(kFaultSignals[i], nullptr, &sanitizer_actions[i]);
 }
 
+// What a failed check prints, on its way to abort: nothing is done if it fails.
+void print(std::string_view text) {
+  static_cast<void>(std::fwrite(text.data(), 1, text.size(), stderr));
+}
+
 void print_escaped(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string escaped;
   for (unsigned char c : bytes) {
     if (c == '\\')
-      std::fputs("\\\\", stderr);
+      escaped += "\\\\";
     else if (c >= 32 && c < 127)
-      std::fputc(c, stderr);
+      escaped += static_cast<char>(c);
     else if (c == '\n')
-      std::fputs("\\n\n", stderr);
+      escaped += "\\n\n";
     else
-      std::fprintf(stderr, "\\x%02x", c);
+      escaped += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
   }
-  std::fputc('\n', stderr);
+  print(escaped + "\n");
 }
 
 void write_all(int fd, std::string_view bytes) {
@@ -69,7 +76,7 @@ void write_all(int fd, std::string_view bytes) {
 }  // namespace
 
 void fail(std::string_view what, std::string_view detail) {
-  std::fprintf(stderr, "FUZZ CHECK FAILED: %.*s\n", static_cast<int>(what.size()), what.data());
+  print("FUZZ CHECK FAILED: " + std::string(what) + "\n");
   if (!detail.empty()) print_escaped(detail);
   std::abort();
 }
@@ -83,6 +90,7 @@ MemoryFile::~MemoryFile() {
   ::close(fd_);
 }
 
+// NOLINTNEXTLINE(readability-make-member-function-const): it changes the file
 void MemoryFile::assign(std::string_view bytes) {
   check(ftruncate(fd_, 0) == 0 && lseek(fd_, 0, SEEK_SET) == 0, "cannot empty a memory file");
   write_all(fd_, bytes);
@@ -141,9 +149,9 @@ Run run_main(MainRoutine main_routine, const char* program, std::string_view inp
 
   std::string name = program;
   std::string path = input_path();
-  char* argv[] = {name.data(), path.data(), nullptr};
   int status = -1;
   try {
+    char* argv[] = {name.data(), path.data(), nullptr};
     main_routine(2, argv);
   } catch (const RunEnded& end) {
     status = end.status;
@@ -182,7 +190,7 @@ std::size_t mutate_with_block_runs(std::uint8_t* data, std::size_t size, std::si
 
 }  // namespace fuzz
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   // Descriptors 0 to 2 stay taken, so that an input never opens as one of them.
   for (int fd = 0; fd <= 2; ++fd)
     if (fcntl(fd, F_GETFD) == -1) fuzz::check(open("/dev/null", O_RDWR) == fd, "no /dev/null");

@@ -45,11 +45,11 @@ void check_shape(std::string_view vrex, const std::vector<std::string_view>& lin
   std::string head = header();
   fuzz::check(vrex.starts_with(head), "the header is wrong", vrex);
   fuzz::check(vrex.ends_with("DONE\nSTOP\n"), "the trailer is wrong", vrex);
-  std::size_t items = 0;
-  for (std::string_view line : lines) items += !line.empty();
-  std::size_t nodes = 0;
-  for (std::string_view line : outline_model::split_lines(vrex.substr(head.size())))
-    nodes += line.starts_with("NODE ");
+  auto items = std::count_if(lines.begin(), lines.end(),
+                             [](std::string_view line) { return !line.empty(); });
+  std::vector<std::string_view> records = outline_model::split_lines(vrex.substr(head.size()));
+  auto nodes = std::count_if(records.begin(), records.end(),
+                             [](std::string_view line) { return line.starts_with("NODE "); });
   fuzz::check(nodes == items, "not one NODE record per item", vrex);
 }
 
