@@ -66,5 +66,36 @@ INSTANTIATE_TEST_SUITE_P(
                                      LocationCase{"Close", Failure::Close, 101})),
     program_and_case<LocationCase>);
 
+// A block that a statement fills exactly is written out by the next statement,
+// which puts the first byte past it: a write that fails there is reported at
+// that statement. Here tab2vrex's header fills its second block with the last
+// byte of the input's name, and the second write fails.
+TEST(BlockEdge, FailedWriteReportedAtTheStatementPastTheBlock) {
+  TempDir dir;
+  const std::string prefix = "NOTE\nNOTE Created from ";
+  std::string base = std::filesystem::canonical(dir.path("")).string() + "/";
+  std::string folder = base + std::string(150, 'd') + "/" + std::string(150, 'e');
+  std::filesystem::create_directories(folder);
+  std::string input = folder + "/";
+  input += std::string(2 * 256 - prefix.size() - input.size(), 'f');
+  write_file(input, "a\n");
+  std::string output = base + "out";
+  Result result = run_injected(kPrograms[0], input, output, "write:error=EIO:when=2", output);
+  EXPECT_EQ(result.status, 101);
+  std::string location = expect_main_report(result.err, 101);
+  ASSERT_FALSE(location.empty());
+  EXPECT_EQ(read_file(output), prefix + input.substr(0, 256 - prefix.size()));
+
+  // The line of the statement after the name's, in the source and in the report.
+  std::vector<std::string> source = lines(read_file(source_path("tab2vrex/main.cpp")));
+  auto statement = std::find(source.begin(), source.end(), "  out.write(kByTab2vrex);");
+  ASSERT_NE(statement, source.end());
+  std::string line = "main.cpp:" + std::to_string(statement - source.begin() + 1);
+  Result lookup = run({"addr2line", "-i", "-e", tab2vrex_path(), "0x" + location});
+  std::vector<std::string> chain = lines(lookup.out);
+  ASSERT_FALSE(chain.empty());
+  EXPECT_NE(chain.back().find(line), std::string::npos) << lookup.out << "expected " << line;
+}
+
 }  // namespace
 }  // namespace outline_test

@@ -269,6 +269,60 @@ INSTANTIATE_TEST_SUITE_P(Errnos, CloseFault,
                                                           CloseCase{"Eperm", "EPERM", 1})),
                          program_and_case<CloseCase>);
 
+// --- Descriptors 0 to 2 are never closed: standard input, and an input that
+// opens as descriptor 2 because the caller closed the error stream. A close
+// fault injected on the input changes nothing there.
+
+struct KeptCase {
+  const char* name;
+  bool standard_input;  // else the file by name, with descriptor 2 closed
+};
+
+void PrintTo(const KeptCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class KeptOpen : public testing::TestWithParam<std::tuple<Program, KeptCase>> {};
+
+TEST_P(KeptOpen, CloseFaultChangesNothing) {
+  const auto& [program, c] = GetParam();
+  Fixture fixture(program);
+  int input = open(fixture.input().c_str(), O_RDONLY | O_CLOEXEC);
+  int output = open(fixture.output().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(input, 0);
+  ASSERT_GE(output, 0);
+  Start child;
+  child.argv = {"strace",       "-f",
+                "-o",           fixture.trace(),
+                "-e",           "trace=openat,close",
+                "-e",           "inject=close:error=EIO",
+                "-P",           fixture.input(),
+                program.path(), c.standard_input ? "" : fixture.input()};
+  child.fds[0] = c.standard_input ? input : -1;
+  child.fds[1] = output;
+  child.fds[2] = c.standard_input ? -1 : kClosed;
+  Ending ending = wait_for(start(child), 60000);
+  close(input);
+  close(output);
+  EXPECT_EQ(ending.status, 0);
+  std::string trace = read_file(fixture.trace());
+  if (!c.standard_input) {
+    EXPECT_NE(trace.find("= 2\n"), std::string::npos) << trace;
+  }
+  EXPECT_EQ(trace.find("close("), std::string::npos) << trace;
+  std::string expected = fixture.clean();
+  if (c.standard_input && std::string(program.name) == "tab2vrex")
+    expected = outline_model::tab2vrex_header("") +
+               expected.substr(outline_model::tab2vrex_header(fixture.input()).size());
+  EXPECT_EQ(read_file(fixture.output()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Descriptors, KeptOpen,
+                         testing::Combine(testing::ValuesIn(kPrograms),
+                                          testing::Values(KeptCase{"StandardInput", true},
+                                                          KeptCase{"InputOnDescriptor2", false})),
+                         program_and_case<KeptCase>);
+
 // --- An input that cannot be opened is told on standard output, status 0.
 
 struct OpenCase {

@@ -44,6 +44,7 @@ TEST_P(Lines, AsTheModelSplitsThem) {
 
 const std::string k255(255, 'x');
 const std::string k300(300, 'y');
+const std::string k511(511, 'z');
 
 INSTANTIATE_TEST_SUITE_P(
     Terminators, Lines,
@@ -53,7 +54,12 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"OnlyTerminators", "\n\r\n\r", {"", "", ""}},
                     Case{"LfThenCrAcrossFill", k255 + "\n\rb", {k255, "", "b"}},
                     Case{"LongLineThenLfCr", k300 + "\n\r" + k300, {k300, "", k300}},
-                    Case{"LongLineThenCrLfCr", k300 + "\r\n\r", {k300, ""}}),
+                    Case{"LongLineThenCrLfCr", k300 + "\r\n\r", {k300, ""}},
+                    // An LF after a line that ends in VT is another line end.
+                    Case{"VtThenLfThenLf", "a\x0b\n\nb", {"a\x0b", "", "b"}},
+                    // A CR ends one read and its LF starts the next.
+                    Case{"CrLfAcrossReadsAfter255", k255 + "\r\nb", {k255, "b"}},
+                    Case{"CrLfAcrossReadsAfter511", k511 + "\r\nb", {k511, "b"}}),
     [](const auto& info) { return info.param.name; });
 
 // What the reader promises of each line: kLineSlack bytes from its end may be

@@ -96,6 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
              {pattern_line(255) + "\x1a" + "more", "z"}},
         // VT and FF, next to LF and CR in value, are text too.
         Case{"VtAndFf", "a\vb\fc\n\v\n\f\r\nd\f\v\re\v", {"a\vb\fc", "\v", "\f", "d\f\v", "e\v"}},
+        Case{"VtThenLongText", "a\v" + pattern_line(40) + "\nz", {"a\v" + pattern_line(40), "z"}},
         Case{"VtBeforeCrLfAt256",
              pattern_line(254) + "\v\r\n\fb\n",
              {pattern_line(254) + "\v", "\fb"}}),

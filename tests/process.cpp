@@ -36,6 +36,10 @@ pid_t start(const Start& request) {
   for (int i = 0; i < 3; ++i)
     fds[i] = fcntl(request.fds[i] >= 0 ? request.fds[i] : null, F_DUPFD_CLOEXEC, 3);
   for (int i = 0; i < 3; ++i) dup2(fds[i], i);
+  for (int i = 0; i < 3; ++i)
+    if (request.fds[i] == kClosed) close(i);
+  const rlimit file_limit = {kChildFileLimit, kChildFileLimit};
+  setrlimit(RLIMIT_FSIZE, &file_limit);
   signal(SIGPIPE, request.ignore_sigpipe ? SIG_IGN : SIG_DFL);
   if (request.mask != nullptr) sigprocmask(SIG_SETMASK, request.mask, nullptr);
   std::vector<char*> argv;
@@ -159,6 +163,10 @@ std::string tab2vrex_path() {
 }
 std::string vrex2tab_path() {
   return VREX2TAB_PATH;
+}
+
+std::string source_path(const std::string& name) {
+  return std::string(SOURCE_DIR) + "/" + name;
 }
 
 std::string read_file(const std::string& path) {

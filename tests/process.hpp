@@ -37,10 +37,17 @@ struct Result : Ending {
 Result run(const Run& run);
 Result run(std::vector<std::string> argv, std::string input = {});
 
+// A descriptor the child starts without.
+inline constexpr int kClosed = -2;
+
+// The most a child may write to one file: more than any test needs, so that a
+// runaway program fails fast instead of filling the disk.
+inline constexpr long kChildFileLimit = 1L << 30;
+
 // A child started on descriptors of the caller's choice.
 struct Start {
   std::vector<std::string> argv;   // argv[0] is searched in PATH
-  int fds[3] = {-1, -1, -1};       // its descriptors 0, 1 and 2; -1 for /dev/null
+  int fds[3] = {-1, -1, -1};       // its descriptors 0, 1 and 2; -1 for /dev/null, kClosed
   bool ignore_sigpipe = false;     // SIGPIPE ignored, else at its default
   const sigset_t* mask = nullptr;  // the signal mask it starts with, else the caller's
 };
@@ -53,6 +60,9 @@ Ending wait_for(pid_t pid, int limit_ms = -1);
 // Paths of the programs under test, from the build.
 std::string tab2vrex_path();
 std::string vrex2tab_path();
+
+// A file of the source tree, by its path from the top.
+std::string source_path(const std::string& name);
 
 // Reads or writes a whole file.
 std::string read_file(const std::string& path);
