@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor of a conversion: the same read(2) and write(2) calls, with the
 // same sizes in the same order, and no other work.
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Tab outline to vrex outline file, for comparison with tab2vrex.
 # Usage: awk -f tab2vrex.awk FILE   (run with LC_ALL=C so that bytes stay bytes)
 # Lines end at LF, CR or CR LF, as in the programs.

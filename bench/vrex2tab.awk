@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Vrex outline file to tab outline, for comparison with vrex2tab.
 # Usage: awk -f vrex2tab.awk FILE   (run with LC_ALL=C so that bytes stay bytes)
 # Lines end at LF, CR or CR LF, as in the programs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "call_chain.hpp"
 
 #include <link.h>

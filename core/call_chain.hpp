@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Code locations as a report shows them: addresses relative to where the
 // executable was loaded, and the chain of return addresses up to main.
 #pragma once

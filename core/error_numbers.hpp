@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The error numbers that system-call failures map to.
 #pragma once
 

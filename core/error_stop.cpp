@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "error_stop.hpp"
 
 #include <unistd.h>

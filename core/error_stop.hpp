@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pending error number, the I/O check and the run-time error stop.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fault_signals.hpp"
 
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fault signals (SIGFPE, SIGSEGV, SIGBUS, SIGILL) turned into run-time error stops.
 #pragma once
 

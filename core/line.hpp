@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A line of input: any bytes, NUL included, of any length, without its terminator.
 #pragma once
 

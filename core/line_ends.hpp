@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the next line end (LF or CR), and the length of a run of one byte:
 // 16 bytes at a time with SSE2, else a portable 8 bytes at a time. The only
 // processor-dependent code of the conversions.

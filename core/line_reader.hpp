@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The input file, read through a 256-byte buffer and split into lines at LF,
 // CR or CR LF.
 #pragma once

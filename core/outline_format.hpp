@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The vrex outline file format: keywords, header pieces and field positions.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A buffered output stream on a fixed descriptor: 256-byte blocks to a file or
 // pipe, and every write statement written out at its end on a terminal.
 #pragma once

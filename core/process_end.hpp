@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one way a run leaves the program.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "processor.hpp"
 
 namespace outline {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Everything that depends on the processor: the registers a signal
 // interrupted, the x87 exception flags, how far back a call instruction
 // starts, and whether frame pointers lead to frame records.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up before main: the two output streams, then the fault handlers.
 #include "call_chain.hpp"
 #include "fault_signals.hpp"

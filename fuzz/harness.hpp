@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared pieces of the fuzz targets: a program's main routine run in-process on
 // memory files, and the reference split of bytes into lines.
 #pragma once

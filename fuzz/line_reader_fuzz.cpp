@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line reader against a direct split at LF, CR and CR LF. Byte 0 of the
 // fuzz input is the length of a padding line put in front, so that every byte
 // of the rest meets every position of a 256-byte fill. Byte 1 picks the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tab2vrex on any bytes: the output must equal a direct conversion, with the
 // header first, "DONE" and "STOP" last and one NODE record per item between.
 // Then a well-formed outline made from the same lines must come back unchanged

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vrex2tab on any bytes against a recursive node walker: the main routine
 // reads the top level, and each NODE below it opens one call of the walker.
 // Inputs with more than 1000 NODE records only run, to keep the walker's

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # `cpack -G DEB` in the build folder makes a Debian package of both programs,
 # their manual pages, the README and the copyright file.
 set(OUTLINE_PACKAGE outline-converters)
@@ -22,23 +23,45 @@ set(OUTLINE_DEBIAN_ARCHITECTURE "${debian_architecture}"
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${OUTLINE_PACKAGE})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${PROJECT_SOURCE_DIR}/README.md
         DESTINATION ${doc_dir})
+# The package's changelog is made from NEWS.md, in Debian's format, and
+# compressed without a name or time stamp.
+set(changelog ${PROJECT_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/debian-changelog
+                   COMMAND ${CMAKE_COMMAND} -DNEWS=${PROJECT_SOURCE_DIR}/NEWS.md
+                           -DOUTPUT=${PROJECT_BINARY_DIR}/debian-changelog -DPACKAGE=${OUTLINE_PACKAGE}
+                           "-DMAINTAINER=${OUTLINE_MAINTAINER}"
+                           -P ${PROJECT_SOURCE_DIR}/packaging/changelog.cmake
+                   DEPENDS ${PROJECT_SOURCE_DIR}/NEWS.md ${PROJECT_SOURCE_DIR}/packaging/changelog.cmake
+                   COMMENT "Making the package's changelog from NEWS.md" VERBATIM)
+add_custom_command(OUTPUT ${changelog}
+                   COMMAND ${GZIP} -9 -n -c ${PROJECT_BINARY_DIR}/debian-changelog > ${changelog}
+                   DEPENDS ${PROJECT_BINARY_DIR}/debian-changelog)
+add_custom_target(package_changelog ALL DEPENDS ${changelog})
+install(FILES ${changelog} DESTINATION ${doc_dir})
+# The programs are static by design: one file that runs on any Linux of the
+# architecture. lintian asks for dynamic linking; the override says why not.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${OUTLINE_PACKAGE})
 
 set(CPACK_PACKAGE_NAME ${OUTLINE_PACKAGE})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${OUTLINE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "converters between tab-indented outlines and vrex outline files")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "tab2vrex reads an outline written one item per line, nested by leading TAB
-characters, and writes it as a vrex outline file: one NOTE, NODE, DONE or STOP
-record per line. vrex2tab converts the other way. Both stream in constant
-memory, keep every byte of the item text, accept LF, CR and CR LF line ends, and
-stop with a numbered error report and exit status on any input or output
-failure.")
+    "tab2vrex reads an outline written one item per line, nested by leading
+TAB characters, and writes it as a vrex outline file: one NOTE, NODE, DONE
+or STOP record per line. vrex2tab converts the other way. Both stream in
+constant memory, keep every byte of the item text, accept LF, CR and CR LF
+line ends, and stop with a numbered error report and exit status on any
+input or output failure.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${OUTLINE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Stripped, as Debian ships programs; code addresses, and so report
+# locations, are those of the unstripped programs in the build folder.
+set(CPACK_STRIP_FILES ON)
 if(OUTLINE_DEBIAN_ARCHITECTURE)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${OUTLINE_DEBIAN_ARCHITECTURE})
 endif()

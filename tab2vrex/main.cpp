@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tab2vrex: converts a tab-indented outline into a vrex outline file.
 #include <cstdint>
 
@@ -8,6 +9,12 @@
 using namespace outline;
 
 namespace {
+
+constexpr ProgramText kText = {
+    "Usage: tab2vrex <tab file>", "tab2vrex (outline-converters) " OUTLINE_VERSION,
+    "Converts a tab outline (one item per line, nested by leading TABs)\n"
+    "into a vrex outline file on standard output.",
+    "See tab2vrex(1)."};
 
 // The depth of a tab outline line: the number of TABs that start it. The
 // line end that follows a line from the reader ends the run at the latest.
@@ -30,7 +37,7 @@ std::size_t leading_tabs(std::string_view line) {
 
 int main(int argc, char** argv) {
   LineReader input;
-  const char* name = open_input(argc, argv, "Usage: tab2vrex <tab file>", input);
+  const char* name = open_input(argc, argv, kText, input);
 
   out.write_line(kNote);
   out.write(kCreatedFrom);

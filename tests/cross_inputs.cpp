@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes generated inputs for the cross-architecture check: tab outlines and
 // vrex outline files with every line end (LF, CR, CR LF, LF CR, none at the
 // end), NUL, 0xFF and other raw bytes, lines around the 255-byte chunk and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vrex2tab on a document nested 20 000 deep: it converts on a small stack and
 // its memory does not grow with the depth.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run-time error report: its four lines for an error in a main routine,
 // kept off standard output, and code locations that lead back to the source.
 #include <filesystem>

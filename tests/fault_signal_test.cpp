@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fault signals sent from outside while a program waits on its input: each of
 // the four is turned into a run-time error report and its error number as the
 // exit status, also when the parent blocked them; any other signal ends the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the tests of both programs share: the programs with sample documents
 // and what each makes of them, system-call fault injection, and the shape of
 // a report.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Failing system calls under both programs: injected read, write, open and
 // close errors, a full device, a pipe whose reader has gone, and a line too
 // long for the memory allowed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line reader on its own: every line it hands out, empty ones included,
 // which neither program's output shows (tab2vrex skips empty lines).
 #include "line_reader.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How both programs split their input into lines, and the command-line frame
 // around the conversion. tab2vrex echoes every non-empty line as a NODE record,
 // so its output shows each line exactly as it was read.
@@ -338,6 +339,43 @@ TEST_P(Frame, OnlyTheFirstArgumentIsUsed) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out, "Failed to open " + dir.path("missing") + " for input\n");
+}
+
+TEST_P(Frame, VersionOption) {
+  Result result = run({GetParam().path(), "--version", "ignored"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out,
+            std::string(GetParam().name) +
+                " (outline-converters) " OUTLINE_VERSION
+                "\nCopyright (c) 2026 The outline-converters authors\n"
+                "MIT licence: free to use, copy, change and share, without warranty.\n");
+}
+
+TEST_P(Frame, HelpOption) {
+  Result result = run({GetParam().path(), "--help"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  std::vector<std::string> got = lines(result.out);
+  ASSERT_EQ(got.size(), 5u) << result.out;
+  EXPECT_EQ(got[0] + "\n", GetParam().usage);
+  EXPECT_EQ(got[3], "An empty argument (\"\") reads standard input.");
+  EXPECT_EQ(got[4], "See " + std::string(GetParam().name) + "(1).");
+}
+
+// Only the exact words are options: a file named --help is converted, and
+// near misses are file names that do not open.
+TEST_P(Frame, OptionsAreExactWords) {
+  TempDir dir;
+  write_file(dir.path("--help"), GetParam().sample);
+  Result result = run({GetParam().path(), dir.path("--help")});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, GetParam().sample_output(dir.path("--help")));
+  for (const char* word : {"--HELP", "--version=1", "-h", "--", "-"}) {
+    result = run({GetParam().path(), word});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "Failed to open " + std::string(word) + " for input\n");
+  }
 }
 
 // A path of nested directories longer than 255 bytes.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Checks the manual pages: both render without a single groff warning, each
 # quotes the usage line its program really writes and shows the project
 # version, and the install puts the programs and the compressed pages where
@@ -43,6 +44,12 @@ for program in tab2vrex vrex2tab; do
   fi
 done
 
+page=$build_dir/man/vrex.5
+if ! groff -man -ww -z "$page" 2>"$work/warnings" || [ -s "$work/warnings" ]; then
+  fail "groff warns on $page:"
+  cat "$work/warnings" >&2
+fi
+
 prefix=$work/prefix
 if ! cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log" 2>&1; then
   fail "cmake --install failed:"
@@ -59,6 +66,13 @@ for program in tab2vrex vrex2tab; do
     fail "$installed differs from the configured man/$program.1"
   fi
 done
+
+installed=$prefix/share/man/man5/vrex.5.gz
+if [ ! -f "$installed" ]; then
+  fail "$installed is missing"
+elif ! gzip -dc "$installed" | cmp -s "$build_dir/man/vrex.5" -; then
+  fail "$installed differs from the configured man/vrex.5"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Plain models of line splitting, of tab2vrex's header and of vrex2tab, which
 // the tests and the fuzz targets compare the programs with.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The system calls both programs make: input read in 256-byte requests, output
 // written in whole 256-byte blocks to a file or pipe with the rest at exit, and
 // every write statement written out at its end on a terminal. Observed with

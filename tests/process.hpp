@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a program as a child process and collects what it wrote and how it ended.
 #pragma once
 

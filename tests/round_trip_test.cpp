@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tab2vrex then vrex2tab gives back every well-formed tab outline line for line,
 // with LF line ends.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tab2vrex on whole documents: header, NODE and DONE records, trailer.
 #include <gtest/gtest.h>
 

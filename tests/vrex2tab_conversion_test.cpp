@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vrex2tab on whole documents: record decoding, nesting, and agreement with a
 // plain recursive node walker on random documents.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vrex2tab: converts a vrex outline file into a tab-indented outline.
 #include <algorithm>
 #include <cstdint>
@@ -9,6 +10,12 @@
 using namespace outline;
 
 namespace {
+
+constexpr ProgramText kText = {"Usage: vrex2tab <vrex file>",
+                               "vrex2tab (outline-converters) " OUTLINE_VERSION,
+                               "Converts a vrex outline file (NOTE, NODE, DONE and STOP records)\n"
+                               "into a tab outline on standard output.",
+                               "See vrex2tab(1)."};
 
 // The record kind in bytes 1 to 4; byte 5 is never examined. A line shorter
 // than a keyword is no record, and never matches: the line end behind it,
@@ -26,7 +33,7 @@ std::string_view record_text(std::string_view line) {
 
 int main(int argc, char** argv) {
   LineReader input;
-  open_input(argc, argv, "Usage: vrex2tab <vrex file>", input);
+  open_input(argc, argv, kText, input);
 
   // The open nodes: 0 at the top level, where the document root is opened;
   // each node below the root adds one level of depth to the items inside it.
