@@ -67,7 +67,10 @@ unsigned x87_exception_flags(const ucontext_t&) noexcept {
 }
 
 std::uintptr_t call_site(std::uintptr_t return_address) noexcept {
-  return return_address - 1;  // inside the call, whatever its length
+  // Inside the call, whatever its length: every instruction of these targets
+  // is at least 2 bytes long. ARM's Thumb state sets bit 0 of a return
+  // address; instructions elsewhere start at even addresses anyway.
+  return (return_address & ~std::uintptr_t{1}) - 2;
 }
 
 #endif

@@ -20,6 +20,17 @@ endforeach()
 set(OUTLINE_DEBIAN_ARCHITECTURE "${debian_architecture}"
     CACHE STRING "Architecture field of the Debian package (empty: as dpkg says)")
 
+# The RPM's architecture, by the Debian one.
+set(rpm_architectures amd64=x86_64 arm64=aarch64 armel=armv5tel armhf=armv7hl i386=i686
+                      mips64el=mips64el mipsel=mipsel ppc64el=ppc64le riscv64=riscv64 s390x=s390x)
+foreach(pair IN LISTS rpm_architectures)
+  string(REPLACE "=" ";" pair "${pair}")
+  list(GET pair 0 debian)
+  if(debian STREQUAL OUTLINE_DEBIAN_ARCHITECTURE)
+    list(GET pair 1 CPACK_RPM_PACKAGE_ARCHITECTURE)
+  endif()
+endforeach()
+
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${OUTLINE_PACKAGE})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${PROJECT_SOURCE_DIR}/README.md
         DESTINATION ${doc_dir})
@@ -67,5 +78,21 @@ if(OUTLINE_DEBIAN_ARCHITECTURE)
 endif()
 # The programs are static: they need no other package.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+# `cpack -G RPM` (Debian's rpm package) makes the same package for RPM systems.
+set(CPACK_PACKAGE_VENDOR "The outline-converters authors")
+set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+set(CPACK_RPM_PACKAGE_LICENSE MIT)
+set(CPACK_RPM_PACKAGE_GROUP "Applications/Text")
+set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
+set(CPACK_RPM_PACKAGE_AUTOREQ OFF)
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
+    /usr/share/man /usr/share/man/man1 /usr/share/man/man5 /usr/share/lintian
+    /usr/share/lintian/overrides)
+# The same bytes from the same commit: times from SOURCE_DATE_EPOCH, no host name.
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${OUTLINE_MAINTAINER}
+%define _buildhost reproducible
+%define _build_id_links none
+%define use_source_date_epoch_as_buildtime 1
+%define clamp_mtime_to_source_date_epoch 1")
 set(CPACK_GENERATOR DEB)
 include(CPack)
