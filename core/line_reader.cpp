@@ -52,17 +52,26 @@ bool LineReader::read_on() noexcept {
 }
 
 inline std::size_t LineReader::read_block(char* to) noexcept {
+  ssize_t n = ::read(fd_, to, kBlock);
+  if (n >= 0) [[likely]]
+    return static_cast<std::size_t>(n);
+  return read_block_again(to);
+}
+
+std::size_t LineReader::read_block_again(char* to) noexcept {
   for (;;) {
+    // errno is the failed read's: EINTR reads again, EAGAIN waits first.
+    if (errno != EINTR) {
+      if (errno != EAGAIN) {
+        record_errno(errno);
+        return 0;
+      }
+      // A non-blocking descriptor: wait until it has data, then read again.
+      pollfd ready{fd_, POLLIN, 0};
+      ::poll(&ready, 1, -1);
+    }
     ssize_t n = ::read(fd_, to, kBlock);
     if (n >= 0) return static_cast<std::size_t>(n);
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) {
-      record_errno(errno);
-      return 0;
-    }
-    // A non-blocking descriptor: wait until it has data, then read again.
-    pollfd ready{fd_, POLLIN, 0};
-    ::poll(&ready, 1, -1);
   }
 }
 

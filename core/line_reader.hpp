@@ -122,6 +122,8 @@ class LineReader {
   // One read(2) of up to 256 bytes to `to`; the number of bytes, 0 at end of
   // file and after a failure, which it records.
   std::size_t read_block(char* to) noexcept;
+  // The same after a read(2) that failed: retried as read_block says.
+  [[gnu::noinline, gnu::cold]] std::size_t read_block_again(char* to) noexcept;
   // True when the line at the read position has its terminator buffered after
   // `length` bytes, with the byte after a CR, which tells CR from CR LF.
   bool terminator_buffered(std::size_t length) const noexcept {

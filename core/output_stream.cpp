@@ -58,10 +58,10 @@ bool OutputStream::write_out() noexcept {
 }
 
 void OutputStream::pass_block_on() noexcept {
-  if (broken_ || !write_block(fd_, buffer_, kBlock)) {
-    broken_ = true;
-    record_error(kWriteFailed);
-  }
+  // One write(2) that takes the whole block, as nearly always; else retried.
+  ssize_t n = broken_ ? -1 : ::write(fd_, buffer_, kBlock);
+  if (n != static_cast<ssize_t>(kBlock)) [[unlikely]]
+    retry_block(n);
   // Step by step to the front: no step overlaps the bytes it copies. Most
   // lines leave no more than two steps beyond the block.
   std::size_t beyond = pending_ - kBlock;
@@ -70,6 +70,14 @@ void OutputStream::pass_block_on() noexcept {
   for (std::size_t offset = 2 * kCopyStep; offset < beyond; offset += kCopyStep)
     std::memcpy(buffer_ + offset, buffer_ + kBlock + offset, kCopyStep);
   pending_ = beyond;
+}
+
+void OutputStream::retry_block(ssize_t written) noexcept {
+  if (!broken_ && written < 0 && may_write_again(fd_, errno))
+    broken_ = !write_block(fd_, buffer_, kBlock);
+  else
+    broken_ = true;
+  if (broken_) record_error(kWriteFailed);
 }
 
 void OutputStream::append_long(const char* data, std::size_t size) noexcept {

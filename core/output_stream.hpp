@@ -3,6 +3,8 @@
 // pipe, and every write statement written out at its end on a terminal.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -192,6 +194,9 @@ class OutputStream {
   }
   // Writes out the first block and moves the bytes beyond it to the front.
   void pass_block_on() noexcept;
+  // The rest of writing the first block when its one write(2) returned
+  // `written`, not the whole block: tried again or lost, as write_block says.
+  [[gnu::noinline, gnu::cold]] void retry_block(ssize_t written) noexcept;
 
   void append_long(const char* data, std::size_t size) noexcept;
   // The slow way of write_lines_then_line, statement by statement, unchecked:
