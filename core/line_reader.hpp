@@ -89,15 +89,17 @@ class LineReader {
   }
   // The rest of reading the line at `start`, whose first scan stopped at
   // `stop`, not an LF. A line that reaches the CR behind the buffered bytes
-  // is read on, a block at a time, and scanned again.
+  // is read on, a block at a time, and scanned on from where it stopped.
   [[gnu::always_inline]] inline std::string_view read_line_on(const char* start, const char* stop) {
     while (stop == end_ && available() <= kBlock) {
+      // The bytes scanned hold no line end: the scan goes on behind them.
+      const auto scanned = static_cast<std::size_t>(stop - start);
       if (!read_on()) {
         io_check();
         return take_last_line();
       }
       start = next_;
-      stop = start + candidate_line_length(start);
+      stop = start + scanned + candidate_line_length(start + scanned);
       if (*stop == '\n') [[likely]]
         return take_through(start, stop);
     }

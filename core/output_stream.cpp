@@ -20,7 +20,7 @@ bool is_terminal(int fd) noexcept {
 OutputStream::OutputStream(int fd) noexcept
     : fd_(fd),
       flush_per_statement_(is_terminal(fd)),
-      fast_limit_(flush_per_statement_ ? 0 : 2 * kBlock) {}
+      fast_limit_(flush_per_statement_ ? 0 : kBlock) {}
 
 namespace {
 

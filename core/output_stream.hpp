@@ -49,14 +49,14 @@ class OutputStream {
   [[gnu::always_inline]] inline void write_line(std::string_view piece, std::string_view line) {
     std::size_t at = pending_;
     std::size_t end = at + piece.size() + line.size() + 1;
-    if (end <= fast_limit_) [[likely]] {
-      char* to = buffer_ + at;
-      std::memcpy(to, piece.data(), piece.size());
-      copy_line(to + piece.size(), line);
-      buffer_[end - 1] = '\n';
-      stored(end);
+    if (store_fast(
+            end, [&]() __attribute__((always_inline)) {
+              char* to = buffer_ + at;
+              std::memcpy(to, piece.data(), piece.size());
+              copy_line(to + piece.size(), line);
+              buffer_[end - 1] = '\n';
+            }))
       return;
-    }
     write(piece);
     write_line(line);
   }
@@ -74,14 +74,14 @@ class OutputStream {
                                                            std::string_view line) {
     std::size_t at = pending_;
     std::size_t end = at + count * (text.size() + 1) + piece.size() + line.size() + 1;
-    if (text.size() < kCopyStep && end <= fast_limit_) [[likely]] {
-      char* to = store_copies(buffer_ + at, text, count);
-      std::memcpy(to, piece.data(), piece.size());
-      copy_line(to + piece.size(), line);
-      buffer_[end - 1] = '\n';
-      stored(end);
+    if (text.size() < kCopyStep && store_fast(
+                                       end, [&]() __attribute__((always_inline)) {
+                                         char* to = store_copies(buffer_ + at, text, count);
+                                         std::memcpy(to, piece.data(), piece.size());
+                                         copy_line(to + piece.size(), line);
+                                         buffer_[end - 1] = '\n';
+                                       }))
       return;
-    }
     append_lines_then_line(text, count, piece, line);
     io_check();
   }
@@ -96,14 +96,14 @@ class OutputStream {
                                                          std::string_view line) {
     std::size_t at = pending_;
     std::size_t size = tabs + line.size() + 1;
-    if (tabs <= kTabStore && at + size <= fast_limit_) [[likely]] {
-      char* to = buffer_ + at;
-      std::memset(to, '\t', kTabStore);
-      copy_line(to + tabs, line);
-      to[size - 1] = '\n';
-      stored(at + size);
+    if (tabs <= kTabStore && store_fast(
+                                 at + size, [&]() __attribute__((always_inline)) {
+                                   char* to = buffer_ + at;
+                                   std::memset(to, '\t', kTabStore);
+                                   copy_line(to + tabs, line);
+                                   to[size - 1] = '\n';
+                                 }))
       return;
-    }
     append_indented_line(tabs, line);
     io_check();
   }
@@ -166,9 +166,11 @@ class OutputStream {
       piece[i] = i % line < text.size() ? text[i % line] : '\n';
     const std::size_t per_piece = kCopyStep / line;
     std::memcpy(to, piece, kCopyStep);
-    for (std::uint64_t copies = per_piece; copies < count; copies += per_piece) {
-      to += per_piece * line;
-      std::memcpy(to, piece, kCopyStep);
+    if (count > per_piece) [[unlikely]] {
+      for (std::uint64_t copies = per_piece; copies < count; copies += per_piece) {
+        to += per_piece * line;
+        std::memcpy(to, piece, kCopyStep);
+      }
     }
     return end;
   }
@@ -182,15 +184,24 @@ class OutputStream {
       while ((offset += kCopyStep) < line.size());
     }
   }
-  // Sets the pending count to `pending` after a fast store. Writes out the
-  // block it completes once a byte lies beyond it, as appending byte by byte
-  // would, and checks that.
-  [[gnu::always_inline]] inline void stored(std::size_t pending) {
-    pending_ = pending;
-    if (pending > kBlock) [[unlikely]] {
-      pass_block_on();
-      io_check();
+  // A line of a fast path, which ends at `end`, stored by `store`: one test
+  // when it completes no block; else, off a terminal and when the buffer has
+  // room for it, stored too, and the block it completes written out, as
+  // appending byte by byte would once a byte lies beyond it, and checked.
+  // False, with nothing stored, when the line must take the slow way.
+  template <class Store>
+  [[gnu::always_inline]] inline bool store_fast(std::size_t end, Store store) {
+    if (end <= fast_limit_) [[likely]] {
+      store();
+      pending_ = end;
+      return true;
     }
+    if (fast_limit_ == 0 || end > 2 * kBlock) return false;
+    store();
+    pending_ = end;
+    pass_block_on();
+    io_check();
+    return true;
   }
   // Writes out the first block and moves the bytes beyond it to the front.
   void pass_block_on() noexcept;
@@ -209,7 +220,7 @@ class OutputStream {
 
   int fd_;
   bool flush_per_statement_;
-  std::size_t fast_limit_;  // 2 * kBlock, or 0 on a terminal
+  std::size_t fast_limit_;  // kBlock, or 0 on a terminal
   bool broken_ = false;
   std::size_t pending_ = 0;
   // A block, room for what a line stores beyond it, and slack for whole stores.
