@@ -177,12 +177,6 @@ TEST_P(Promise, SlackBehindEveryLine) {
   }
 }
 
-std::vector<std::size_t> span(std::size_t first, std::size_t last) {
-  std::vector<std::size_t> values;
-  for (std::size_t value = first; value <= last; ++value) values.push_back(value);
-  return values;
-}
-
 std::vector<PromiseCase> promise_cases() {
   const std::pair<const char*, std::vector<std::size_t>> groups[] = {
       {"Short", span(0, 40)}, {"Of240To530", span(240, 530)}, {"Of4090To4100", span(4090, 4100)}};

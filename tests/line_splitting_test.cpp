@@ -245,12 +245,6 @@ TEST_P(LineEdges, ConvertAsTheModel) {
   }
 }
 
-std::vector<std::size_t> span(std::size_t first, std::size_t last) {
-  std::vector<std::size_t> values;
-  for (std::size_t value = first; value <= last; ++value) values.push_back(value);
-  return values;
-}
-
 std::vector<EdgeCase> edge_cases() {
   std::vector<EdgeCase> cases = {
       // A file of 256 TABs and CR; the same line behind 255 bytes; and on a

@@ -194,6 +194,12 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(dir_, ignored);
 }
 
+std::vector<std::size_t> span(std::size_t first, std::size_t last) {
+  std::vector<std::size_t> values;
+  for (std::size_t value = first; value <= last; ++value) values.push_back(value);
+  return values;
+}
+
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> result;
   std::size_t start = 0;

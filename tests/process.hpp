@@ -82,6 +82,9 @@ class TempDir {
   std::string dir_;
 };
 
+// The numbers `first` to `last`, both included: sizes and offsets for tables.
+std::vector<std::size_t> span(std::size_t first, std::size_t last);
+
 // The lines of `text` split at LF (a last line without LF included).
 std::vector<std::string> lines(const std::string& text);
 
