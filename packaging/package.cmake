@@ -5,31 +5,31 @@ set(OUTLINE_PACKAGE outline-converters)
 set(OUTLINE_MAINTAINER "Outline converters maintainers <maintainers@users.noreply.c-seed-c9bddbe5.example>"
     CACHE STRING "Maintainer field of the Debian package")
 
+# The value paired with `key` in `pairs` (KEY=VALUE words), or empty.
+function(paired_value key pairs out)
+  set(value)
+  foreach(pair IN LISTS pairs)
+    string(REPLACE "=" ";" pair "${pair}")
+    list(GET pair 0 pair_key)
+    if(pair_key STREQUAL key)
+      list(GET pair 1 value)
+    endif()
+  endforeach()
+  set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+
 # The Debian name of the target architecture (a cross build packages for its
 # target, not for the machine that builds it).
-set(debian_architectures x86_64=amd64 amd64=amd64 aarch64=arm64 arm64=arm64 i386=i386 i486=i386
-                         i586=i386 i686=i386 s390x=s390x ppc64le=ppc64el riscv64=riscv64)
-set(debian_architecture)
-foreach(pair IN LISTS debian_architectures)
-  string(REPLACE "=" ";" pair "${pair}")
-  list(GET pair 0 processor)
-  if(processor STREQUAL CMAKE_SYSTEM_PROCESSOR)
-    list(GET pair 1 debian_architecture)
-  endif()
-endforeach()
+paired_value("${CMAKE_SYSTEM_PROCESSOR}"
+             "x86_64=amd64;amd64=amd64;aarch64=arm64;arm64=arm64;i386=i386;i486=i386;i586=i386;i686=i386;s390x=s390x;ppc64le=ppc64el;riscv64=riscv64"
+             debian_architecture)
 set(OUTLINE_DEBIAN_ARCHITECTURE "${debian_architecture}"
     CACHE STRING "Architecture field of the Debian package (empty: as dpkg says)")
 
 # The RPM's architecture, by the Debian one.
-set(rpm_architectures amd64=x86_64 arm64=aarch64 armel=armv5tel armhf=armv7hl i386=i686
-                      mips64el=mips64el mipsel=mipsel ppc64el=ppc64le riscv64=riscv64 s390x=s390x)
-foreach(pair IN LISTS rpm_architectures)
-  string(REPLACE "=" ";" pair "${pair}")
-  list(GET pair 0 debian)
-  if(debian STREQUAL OUTLINE_DEBIAN_ARCHITECTURE)
-    list(GET pair 1 CPACK_RPM_PACKAGE_ARCHITECTURE)
-  endif()
-endforeach()
+paired_value("${OUTLINE_DEBIAN_ARCHITECTURE}"
+             "amd64=x86_64;arm64=aarch64;armel=armv5tel;armhf=armv7hl;i386=i686;mips64el=mips64el;mipsel=mipsel;ppc64el=ppc64le;riscv64=riscv64;s390x=s390x"
+             CPACK_RPM_PACKAGE_ARCHITECTURE)
 
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${OUTLINE_PACKAGE})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${PROJECT_SOURCE_DIR}/README.md

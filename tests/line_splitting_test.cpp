@@ -166,13 +166,14 @@ TEST(HugeLine, TwentyMegabytesWithoutTerminatorComeBackWhole) {
 // a line may be read to.
 struct EdgeCase {
   std::string name;
-  bool vrex;                        // vrex2tab on NODE lines, else tab2vrex on TAB runs
-  std::vector<std::size_t> sizes;   // TABs, or bytes of NODE text
-  std::vector<std::size_t> starts;  // offsets in a 256-byte read
-  std::string terminator;           // empty: each line ends its own file
-  bool split_crlf = false;          // a read ends between CR and LF
-  bool packets = false;             // standard input, reads ending after each line
-  std::string exact;                // if set, the input, in place of the generated lines
+  bool vrex;                                 // vrex2tab on NODE lines, else tab2vrex on TAB runs
+  std::vector<std::size_t> sizes;            // TABs, or bytes of NODE text
+  std::vector<std::size_t> starts;           // offsets in a 256-byte read
+  std::string terminator;                    // empty: each line ends its own file
+  bool split_crlf = false;                   // a read ends between CR and LF
+  bool packets = false;                      // standard input, reads ending after each line
+  std::string exact;                         // if set, the input, in place of the generated lines
+  std::vector<std::size_t> exact_read_ends;  // and where its reads end, on a pipe
 };
 
 void PrintTo(const EdgeCase& c, std::ostream* os) {
@@ -207,7 +208,7 @@ void add_edge_line(const EdgeCase& c, std::size_t size, std::size_t start, EdgeI
 }
 
 std::vector<EdgeInput> edge_inputs(const EdgeCase& c) {
-  if (!c.exact.empty()) return {{c.exact, c.sizes}};
+  if (!c.exact.empty()) return {{c.exact, c.exact_read_ends}};
   std::vector<EdgeInput> inputs(1, EdgeInput{c.vrex ? "NODE\n" : "", {}});
   for (std::size_t size : c.sizes)
     for (std::size_t start : c.starts) {
@@ -248,9 +249,8 @@ TEST_P(LineEdges, ConvertAsTheModel) {
 std::vector<EdgeCase> edge_cases() {
   std::vector<EdgeCase> cases = {
       // A file of 256 TABs and CR; the same line behind 255 bytes; and on a
-      // pipe, a read of the line and its CR, then one of the LF. (Here `sizes`
-      // holds where the reads end.)
-      {"Tabs256ThenCr", false, {}, {}, "", false, false, std::string(256, '\t') + "\r"},
+      // pipe, a read of the line and its CR, then one of the LF.
+      {"Tabs256ThenCr", false, {}, {}, "", false, false, std::string(256, '\t') + "\r", {}},
       {"Tabs256AtOffset255",
        false,
        {},
@@ -258,8 +258,17 @@ std::vector<EdgeCase> edge_cases() {
        "",
        false,
        false,
-       std::string(254, 'x') + "\n" + std::string(256, '\t') + "\r\nq\n"},
-      {"Tabs256CrThenLfRead", false, {257}, {}, "", false, true, std::string(256, '\t') + "\r\n"},
+       std::string(254, 'x') + "\n" + std::string(256, '\t') + "\r\nq\n",
+       {}},
+      {"Tabs256CrThenLfRead",
+       false,
+       {},
+       {},
+       "",
+       false,
+       true,
+       std::string(256, '\t') + "\r\n",
+       {257}},
   };
   const std::vector<std::size_t> every_start = span(0, 255);
   struct Group {
@@ -278,11 +287,25 @@ std::vector<EdgeCase> edge_cases() {
     for (bool packets : {false, true}) {
       std::string where = packets ? "OnPipe" : "InFile";
       for (const auto& [name, terminator] : terminators)
-        cases.push_back({group.name + where + name, group.vrex, group.sizes, every_start,
-                         terminator, false, packets, ""});
+        cases.push_back({group.name + where + name,
+                         group.vrex,
+                         group.sizes,
+                         every_start,
+                         terminator,
+                         false,
+                         packets,
+                         "",
+                         {}});
       if (packets)
-        cases.push_back({group.name + where + "CrThenLf", group.vrex, group.sizes, every_start,
-                         "\r\n", true, true, ""});
+        cases.push_back({group.name + where + "CrThenLf",
+                         group.vrex,
+                         group.sizes,
+                         every_start,
+                         "\r\n",
+                         true,
+                         true,
+                         "",
+                         {}});
       // At the end of the input: one run per line, so only the sizes within
       // 6 bytes of a whole number of reads, at a read's first and last offset.
       std::vector<std::size_t> near_blocks;
@@ -295,7 +318,8 @@ std::vector<EdgeCase> edge_cases() {
                        "",
                        false,
                        packets,
-                       ""});
+                       "",
+                       {}});
     }
   }
   return cases;
