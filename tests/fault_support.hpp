@@ -133,6 +133,13 @@ inline std::string expect_main_report(const std::string& err, unsigned number) {
   return location;
 }
 
+// True when the program carries line information (not in a Release build).
+inline bool has_line_information(const std::string& path) {
+  Result sections = run({"readelf", "--section-headers", "--wide", path});
+  EXPECT_EQ(sections.status, 0) << sections.err;
+  return sections.out.find(" .debug_line ") != std::string::npos;
+}
+
 // Checks that the code location `digits` of a report lies in the main routine
 // of `program`, as far as the binary tells: the symbol table always names
 // `main` (or its cold part), and where there is line information the inline
@@ -157,9 +164,7 @@ inline void expect_location_in_main(const Program& program, const std::string& d
       << "$" << digits << " lies in " << function << ", not in main";
 
   // The source line, where the binary carries line information.
-  Result sections = run({"readelf", "--section-headers", "--wide", program.path()});
-  ASSERT_EQ(sections.status, 0) << sections.err;
-  if (sections.out.find(" .debug_line ") == std::string::npos) return;
+  if (!has_line_information(program.path())) return;
   Result lookup = run({"addr2line", "-i", "-e", program.path(), "0x" + digits});
   ASSERT_EQ(lookup.status, 0) << lookup.err;
   std::vector<std::string> chain = lines(lookup.out);
