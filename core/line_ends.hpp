@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Finding the next line end (LF or CR), and the length of a run of one byte:
-// 16 bytes at a time with SSE2, else a portable 8 bytes at a time. The only
-// processor-dependent code of the conversions.
+// 16 bytes at a time with SSE2, else a portable 8 bytes at a time. The
+// conversions' processor-dependent code; processor.hpp holds the error stop's.
 #pragma once
 
 #include <bit>
@@ -31,33 +31,29 @@ inline constexpr std::size_t kScanStep = 16;
 }
 
 // One bit per byte of the 16 at `bytes`, set for LF and CR and, rarely, for
-// a VT or FF: one compare a byte, as adding 0x72 moves LF to CR, and only
-// them, above 0x7B as signed bytes.
+// a VT or FF: one compare a byte, as adding 0x72 moves 0x0A to 0x0D (LF, VT,
+// FF, CR), and only them, above 0x7B as signed bytes.
 [[gnu::always_inline]] inline std::size_t line_end_candidates(const char* bytes) noexcept {
   __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
   __m128i moved = _mm_add_epi8(chunk, _mm_set1_epi8(0x72));
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(moved, _mm_set1_epi8(0x7B))));
 }
 
-// True if the `count` bytes at `bytes`, a multiple of 64, hold an LF or CR.
-inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
-  auto ends = [](const char* at) {
+// True if the 64 bytes at `bytes` hold an LF, CR, VT or FF.
+inline bool has_line_end_candidate(const char* bytes) noexcept {
+  auto moved = [](const char* at) {
     __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    return _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n')),
-                        _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\r')));
+    return _mm_cmpgt_epi8(_mm_add_epi8(chunk, _mm_set1_epi8(0x72)), _mm_set1_epi8(0x7B));
   };
-  __m128i any = _mm_setzero_si128();
-  for (const char* at = bytes; at < bytes + count; at += 64) {
-    any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(ends(at), ends(at + 16)),
-                                         _mm_or_si128(ends(at + 32), ends(at + 48))));
-  }
+  __m128i any = _mm_or_si128(_mm_or_si128(moved(bytes), moved(bytes + 16)),
+                             _mm_or_si128(moved(bytes + 32), moved(bytes + 48)));
   return _mm_movemask_epi8(any) != 0;
 }
 
-// The offset of the first line end among the bits, which are not all clear:
-// its bit number, already as wide as an offset (a count taken as int would
-// be widened again).
-[[gnu::always_inline]] inline std::size_t first_line_end(std::size_t bits) noexcept {
+// The offset of the first flagged byte among the bits, which are not all
+// clear: its bit number, already as wide as an offset (a count taken as int
+// would be widened again).
+[[gnu::always_inline]] inline std::size_t first_flagged_byte(std::size_t bits) noexcept {
   std::size_t offset;
   asm("bsf %1, %0" : "=r"(offset) : "r"(bits) : "cc");
   return offset;
@@ -72,9 +68,10 @@ inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
            0xFFFFu;
   };
   if (std::size_t bits = others(bytes); bits != 0) [[likely]]
-    return first_line_end(bits);
+    return first_flagged_byte(bits);
   for (std::size_t offset = kScanStep;; offset += kScanStep) {
-    if (std::size_t bits = others(bytes + offset); bits != 0) return offset + first_line_end(bits);
+    if (std::size_t bits = others(bytes + offset); bits != 0)
+      return offset + first_flagged_byte(bits);
   }
 }
 
@@ -99,13 +96,13 @@ inline constexpr std::size_t kScanStep = 8;
   return line_end_bits(bytes);
 }
 
-inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
+inline bool has_line_end_candidate(const char* bytes) noexcept {
   std::uint64_t any = 0;
-  for (std::size_t offset = 0; offset < count; offset += 8) any |= line_end_bits(bytes + offset);
+  for (std::size_t offset = 0; offset < 64; offset += 8) any |= line_end_bits(bytes + offset);
   return any != 0;
 }
 
-[[gnu::always_inline]] inline std::size_t first_line_end(std::uint64_t bits) noexcept {
+[[gnu::always_inline]] inline std::size_t first_flagged_byte(std::uint64_t bits) noexcept {
   int zeros =
       std::endian::native == std::endian::little ? std::countr_zero(bits) : std::countl_zero(bits);
   return static_cast<std::size_t>(zeros) / 8;
@@ -116,7 +113,7 @@ inline bool has_line_end(const char* bytes, std::size_t count) noexcept {
   for (std::size_t offset = 0;; offset += kScanStep) {
     std::uint64_t word;
     std::memcpy(&word, bytes + offset, 8);
-    if (std::uint64_t others = word ^ same; others != 0) return offset + first_line_end(others);
+    if (std::uint64_t others = word ^ same; others != 0) return offset + first_flagged_byte(others);
   }
 }
 
@@ -130,13 +127,24 @@ static_assert(kScanStep <= kLineSlack);
 // bytes past it.
 [[gnu::always_inline]] inline std::size_t candidate_line_length(const char* start) noexcept {
   if (auto bits = line_end_candidates(start); bits != 0) [[likely]]
-    return first_line_end(bits);
+    return first_flagged_byte(bits);
   if (auto bits = line_end_candidates(start + kScanStep); bits != 0) [[likely]]
-    return kScanStep + first_line_end(bits);
+    return kScanStep + first_flagged_byte(bits);
   for (std::size_t offset = 2 * kScanStep;; offset += kScanStep) {
     if (auto bits = line_end_candidates(start + offset); bits != 0)
-      return offset + first_line_end(bits);
+      return offset + first_flagged_byte(bits);
   }
+}
+
+// The same for a stretch that may be long, of which `count` bytes are
+// buffered: after the first step, 64 bytes a step while 64 are left.
+[[gnu::always_inline]] inline std::size_t candidate_line_length(const char* start,
+                                                                std::size_t count) noexcept {
+  if (auto bits = line_end_candidates(start); bits != 0) [[likely]]
+    return first_flagged_byte(bits);
+  std::size_t offset = kScanStep;
+  while (offset + 64 <= count && !has_line_end_candidate(start + offset)) offset += 64;
+  return offset + candidate_line_length(start + offset);
 }
 
 // The number of bytes before the first LF or CR at `start`, which must come
@@ -144,35 +152,10 @@ static_assert(kScanStep <= kLineSlack);
 [[gnu::always_inline]] inline std::size_t line_length(const char* start) noexcept {
   std::size_t offset = 0;
   for (;;) {
-    if (auto bits = line_end_bits(start + offset); bits != 0) return offset + first_line_end(bits);
+    if (auto bits = line_end_bits(start + offset); bits != 0)
+      return offset + first_flagged_byte(bits);
     offset += kScanStep;
   }
-}
-
-// The number of bytes before the first LF or CR at `start`: less than
-// `available` if one is there, else at least `available`. Reads up to
-// kLineSlack bytes past `available`.
-[[gnu::always_inline]] inline std::size_t line_length(const char* start,
-                                                      std::size_t available) noexcept {
-  std::size_t offset = 0;
-  for (;;) {
-    if (auto bits = line_end_bits(start + offset); bits != 0) return offset + first_line_end(bits);
-    offset += kScanStep;
-    if (offset >= available) return offset;
-  }
-}
-
-// The same for a long stretch: first all whole 64 bytes at once, then, if
-// they hold a line end, 64 bytes a step.
-inline std::size_t long_line_length(const char* start, std::size_t available) noexcept {
-  std::size_t whole = available / 64 * 64;
-  std::size_t offset = 0;
-  if (!has_line_end(start, whole)) {
-    offset = whole;
-  } else {
-    while (!has_line_end(start + offset, 64)) offset += 64;
-  }
-  return offset == available ? offset : offset + line_length(start + offset, available - offset);
 }
 
 }  // namespace outline

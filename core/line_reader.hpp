@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The input file, read through a 256-byte buffer and split into lines at LF,
-// CR or CR LF.
+// The input file, read 256 bytes at a time into one growable buffer and split
+// into lines at LF, CR or CR LF; every line is handed out in place.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +12,13 @@
 
 namespace outline {
 
+// What holds after every call:
+// - the unread bytes are [next_, end_), inside buffer_[0, capacity_);
+// - *end_ is a CR (kScanStop), so every scan for a line end stops there at
+//   the latest, and it is never taken for a line end before it has been read;
+// - buffer_ holds capacity_ + kLineSlack bytes, so kLineSlack bytes from
+//   end_, and from the end of every line handed out, may be read.
+// read_more restores this after every read; nothing else writes the CR.
 class LineReader {
  public:
   static constexpr std::size_t kBlock = 256;
@@ -19,54 +26,39 @@ class LineReader {
   LineReader() = default;
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
+  ~LineReader();
 
-  // Opens `name` for reading, standard input when it is empty. A failure is
-  // left pending for the open-result query (take_pending_error).
+  // Opens `name` for reading, standard input when it is empty; called once.
+  // A failure is left pending for the open-result query (take_pending_error).
   void open(const char* name) noexcept;
 
-  // Checked operations, for the conversions: each ends with the I/O check on
-  // every path where a system call or an allocation may have failed. The check
-  // could not fire elsewhere: only such a failure records an error.
-  // At end when no byte is left; end of file is not remembered.
-  [[gnu::always_inline]] inline bool at_end() {
-    if (next_ != end_) [[likely]]
-      return false;
-    bool at_end = !fill();
-    io_check();
-    return at_end;
-  }
-  // The next line, without its terminator, which is consumed. The bytes stay
-  // valid until the next read; kLineSlack bytes from their end, an LF or CR
-  // first, may be read.
-  [[gnu::always_inline]] inline std::string_view read_line() {
-    // Most lines end in LF inside the buffer and are handed out in place; the
-    // scan stops at the latest at the CR kept just behind the buffered bytes,
-    // which is never taken for an LF in the buffer.
-    const char* start = next_;
-    const char* stop = start + candidate_line_length(start);
-    if (*stop == '\n') [[likely]]
-      return take_through(start, stop);
-    return read_line_on(start, stop);
-  }
-  // The end-of-input test and, when not at end, the next line, in one step,
-  // with the same reads and checks: false at end.
+  // The next line, without its terminator, which is consumed; false at the
+  // end of the input, which is not remembered. The bytes stay valid until the
+  // next call. Ends with the I/O check where a read or an allocation failed.
   [[gnu::always_inline]] inline bool next_line(std::string_view& line) {
-    const char* start = next_;
-    const char* stop = start + candidate_line_length(start);
-    if (*stop == '\n') {
-      line = take_through(start, stop);
-      return true;
+    // Most lines end in LF among the unread bytes.
+    std::size_t length = candidate_line_length(next_);
+    if (next_[length] == '\n') [[likely]]
+      return take(line, length, 1);
+    // The slow way: `length` bytes hold no LF or CR; a VT or FF, or a CR
+    // whose next byte, unread, tells CR from CR LF, may follow. Scan on past
+    // them, or read a block behind the unread bytes and scan the new bytes.
+    for (;;) {
+      if (length != available()) {
+        length += line_length(next_ + length);
+        if (length + 1 < available())
+          return take(line, length, next_[length] == '\r' && next_[length + 1] == '\n' ? 2 : 1);
+        if (length + 1 == available() && next_[length] == '\n') return take(line, length, 1);
+      }
+      if (read_more() == 0) {  // end of input ends a last line
+        io_check();
+        bool any = available() != 0;
+        take(line, length, available() - length);
+        return any;
+      }
+      length += candidate_line_length(next_ + length, available() - length);
+      if (next_[length] == '\n') return take(line, length, 1);
     }
-    if (start != end_) {
-      line = read_line_on(start, stop);
-      return true;
-    }
-    // The buffer is exhausted: the end-of-input test reads a block.
-    bool more = fill();
-    io_check();
-    if (!more) return false;
-    line = read_line();
-    return true;
   }
   // Closes the input unless it is descriptor 0, 1 or 2.
   [[gnu::always_inline]] inline void close() {
@@ -75,87 +67,35 @@ class LineReader {
   }
 
  private:
-  // Reading goes on behind the bytes read before, back at the front of the
-  // buffer when a block no longer fits behind them.
-  static constexpr std::size_t kCapacity = 16 * kBlock;
-  // Kept behind the buffered bytes: a line end for every scan.
   static constexpr char kScanStop = '\r';
+  static constexpr std::size_t kFirstCapacity = 16 * kBlock;
 
+  // Hands out the first `length` unread bytes as the line, consuming
+  // `terminator` bytes after them.
+  [[gnu::always_inline]] inline bool take(std::string_view& line, std::size_t length,
+                                          std::size_t terminator) {
+    line = {next_, length};
+    next_ += length + terminator;
+    return true;
+  }
   std::size_t available() const noexcept { return static_cast<std::size_t>(end_ - next_); }
-  // The line at `start`, handed out in place, its LF at `stop` consumed.
-  std::string_view take_through(const char* start, const char* stop) noexcept {
-    next_ = stop + 1;
-    return {start, static_cast<std::size_t>(stop - start)};
-  }
-  // The rest of reading the line at `start`, whose first scan stopped at
-  // `stop`, not an LF. A line that reaches the CR behind the buffered bytes
-  // is read on, a block at a time, and scanned on from where it stopped.
-  [[gnu::always_inline]] inline std::string_view read_line_on(const char* start, const char* stop) {
-    while (stop == end_ && available() <= kBlock) {
-      // The bytes scanned hold no line end: the scan goes on behind them.
-      const auto scanned = static_cast<std::size_t>(stop - start);
-      if (!read_on()) {
-        io_check();
-        return take_last_line();
-      }
-      start = next_;
-      stop = start + scanned + candidate_line_length(start + scanned);
-      if (*stop == '\n') [[likely]]
-        return take_through(start, stop);
-    }
-    std::string_view line = read_line_slowly(static_cast<std::size_t>(stop - start));
-    io_check();
-    return line;
-  }
-  // Reads one block into the exhausted buffer; false if it gave nothing.
-  bool fill() noexcept;
-  // One read(2) of up to 256 bytes behind the unread ones, which must leave
-  // room for them; false if it gave nothing.
-  bool read_more() noexcept;
-  // The same behind at most a block of unread bytes, moved to the front of
-  // the buffer first when a block no longer fits behind them.
-  bool read_on() noexcept;
-  // All unread bytes as the last line: end of file ends it.
-  std::string_view take_last_line() noexcept {
-    const char* start = next_;
-    next_ = end_;
-    return {start, static_cast<std::size_t>(end_ - start)};
-  }
-  // One read(2) of up to 256 bytes to `to`; the number of bytes, 0 at end of
-  // file and after a failure, which it records.
-  std::size_t read_block(char* to) noexcept;
-  // The same after a read(2) that failed: retried as read_block says.
-  [[gnu::noinline, gnu::cold]] std::size_t read_block_again(char* to) noexcept;
-  // True when the line at the read position has its terminator buffered after
-  // `length` bytes, with the byte after a CR, which tells CR from CR LF.
-  bool terminator_buffered(std::size_t length) const noexcept {
-    return length + 1 < available() || (length + 1 == available() && next_[length] == '\n');
-  }
-  // A line that ends in CR, whose end is not buffered, or which holds a VT or
-  // FF; its first line end, VT or FF is `candidate` bytes on.
-  std::string_view read_line_slowly(std::size_t candidate) noexcept;
-  // The line at the read position, its terminator consumed.
-  std::string_view take_line(std::size_t length) noexcept {
-    const char* start = next_;
-    next_ += length + 1;
-    if (start[length] == '\r' && *next_ == '\n') ++next_;
-    return {start, length};
-  }
-  std::string_view read_long_line() noexcept;
-  // Reads blocks straight behind the long line while it has room for one,
-  // until one holds the terminator, which goes to the buffer with the bytes
-  // after it; or until the end of the input or a failure.
-  enum class Behind { terminator, end, no_room };
-  Behind read_behind_long_line() noexcept;
+  // One read(2) of up to a block behind the unread bytes, after making room;
+  // the number of bytes read, 0 at end of file, after a failure, which it
+  // records, and once an error is pending, when it reads nothing.
+  std::size_t read_more() noexcept;
+  // Room for a block behind the unread bytes: they move to the front of the
+  // buffer, which doubles when they leave less than a block free.
+  void make_room() noexcept;
+  // The same read(2) retried after EINTR, and after EAGAIN once readable.
+  [[gnu::noinline, gnu::cold]] std::size_t read_block_again() noexcept;
   void close_unchecked() noexcept;
 
   int fd_ = -1;
-  // The unread bytes, followed by a CR that stops the scan.
-  const char* next_ = buffer_;
-  char* end_ = buffer_;
-  Line long_line_;  // a line longer than a block, read straight into it
-  // The CR behind a full buffer is the first byte of a line's slack.
-  char buffer_[kCapacity + kLineSlack] = {kScanStop};
+  const char* next_ = first_buffer_;
+  char* end_ = first_buffer_;
+  char* buffer_ = first_buffer_;
+  std::size_t capacity_ = kFirstCapacity;
+  char first_buffer_[kFirstCapacity + kLineSlack] = {kScanStop};
 };
 
 }  // namespace outline

@@ -35,7 +35,8 @@ TEST_P(Lines, AsTheModelSplitsThem) {
   reader.open(dir.path("in").c_str());
   ASSERT_EQ(outline::take_pending_error(), 0);
   std::vector<std::string> lines;
-  while (!reader.at_end()) lines.emplace_back(reader.read_line());
+  std::string_view line;
+  while (reader.next_line(line)) lines.emplace_back(line);
   reader.close();
   EXPECT_EQ(lines, c.lines);
   std::vector<std::string> model;
