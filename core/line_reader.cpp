@@ -30,34 +30,22 @@ void LineReader::open(const char* name) noexcept {
   fd_ = fd;
 }
 
-std::size_t LineReader::read_more() noexcept {
-  if (pending_error != 0) return 0;
-  if (capacity_ - static_cast<std::size_t>(end_ - buffer_) < kBlock) make_room();
-  std::size_t n = 0;
-  if (pending_error == 0) {
-    ssize_t read = ::read(fd_, end_, kBlock);
-    n = read >= 0 ? static_cast<std::size_t>(read) : read_block_again();
-  }
-  end_ += n;
-  *end_ = kScanStop;
-  return n;
-}
-
 void LineReader::make_room() noexcept {
   const std::size_t unread = available();
   std::memmove(buffer_, next_, unread);
   next_ = buffer_;
   end_ = buffer_ + unread;
-  if (capacity_ - unread >= kBlock) return;
+  const auto size = static_cast<std::size_t>(buffer_end_ - buffer_);
+  if (size - unread >= kBlock) return;
   // The buffer itself is kept when a larger one cannot be had.
-  if (capacity_ > (SIZE_MAX - kLineSlack) / 2) return record_error(kOutOfMemory);
-  const std::size_t capacity = 2 * capacity_;
+  if (size > (SIZE_MAX - kLineSlack) / 2) return record_error(kOutOfMemory);
+  const std::size_t capacity = 2 * size;
   char* grown = static_cast<char*>(
       std::realloc(buffer_ == first_buffer_ ? nullptr : buffer_, capacity + kLineSlack));
   if (grown == nullptr) return record_error(kOutOfMemory);
   if (buffer_ == first_buffer_) std::memcpy(grown, first_buffer_, unread);
   buffer_ = grown;
-  capacity_ = capacity;
+  buffer_end_ = buffer_ + capacity;
   next_ = buffer_;
   end_ = buffer_ + unread;
 }

@@ -3,6 +3,8 @@
 // into lines at LF, CR or CR LF; every line is handed out in place.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstddef>
 #include <string_view>
 
@@ -13,10 +15,10 @@
 namespace outline {
 
 // What holds after every call:
-// - the unread bytes are [next_, end_), inside buffer_[0, capacity_);
+// - the unread bytes are [next_, end_), inside [buffer_, buffer_end_);
 // - *end_ is a CR (kScanStop), so every scan for a line end stops there at
 //   the latest, and it is never taken for a line end before it has been read;
-// - buffer_ holds capacity_ + kLineSlack bytes, so kLineSlack bytes from
+// - kLineSlack bytes follow buffer_end_, so kLineSlack bytes from
 //   end_, and from the end of every line handed out, may be read.
 // read_more restores this after every read; nothing else writes the CR.
 class LineReader {
@@ -80,9 +82,20 @@ class LineReader {
   }
   std::size_t available() const noexcept { return static_cast<std::size_t>(end_ - next_); }
   // One read(2) of up to a block behind the unread bytes, after making room;
-  // the number of bytes read, 0 at end of file, after a failure, which it
-  // records, and once an error is pending, when it reads nothing.
-  std::size_t read_more() noexcept;
+  // the number of bytes read, 0 at end of file and after a failure, which it
+  // records. Once an error is pending it reads nothing.
+  [[gnu::always_inline]] inline std::size_t read_more() noexcept {
+    if (static_cast<std::size_t>(buffer_end_ - end_) < kBlock) [[unlikely]]
+      make_room();
+    std::size_t n = 0;
+    if (pending_error == 0) [[likely]] {
+      ssize_t read = ::read(fd_, end_, kBlock);
+      n = read >= 0 ? static_cast<std::size_t>(read) : read_block_again();
+    }
+    end_ += n;
+    *end_ = kScanStop;
+    return n;
+  }
   // Room for a block behind the unread bytes: they move to the front of the
   // buffer, which doubles when they leave less than a block free.
   void make_room() noexcept;
@@ -94,7 +107,7 @@ class LineReader {
   const char* next_ = first_buffer_;
   char* end_ = first_buffer_;
   char* buffer_ = first_buffer_;
-  std::size_t capacity_ = kFirstCapacity;
+  char* buffer_end_ = first_buffer_ + kFirstCapacity;
   char first_buffer_[kFirstCapacity + kLineSlack] = {kScanStop};
 };
 
