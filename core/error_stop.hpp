@@ -7,7 +7,9 @@
 namespace outline {
 
 // Error number recorded by a failed input or output operation; 0 for none.
-// While it is non-zero every input and output operation does nothing.
+// While it is non-zero the reader reads and closes nothing, and the output's
+// statement-by-statement ways stop; bytes appended to the output are still
+// buffered, for the stop to write out.
 extern std::uint16_t pending_error;
 
 // Records `number` unless an error is already pending.

@@ -30,7 +30,9 @@ unsigned fpe_error_number(const ucontext_t* context) noexcept {
 }
 
 void on_fault(int signal, siginfo_t* info, void* raw_context) {
-  // The four fault signals are blocked on entry, so a stop begins only once.
+  // A stop begins only once: stop_under_way() says one has. The blocked mask
+  // covers only this handler's own run, not a run-time error stop or the
+  // normal end, which a signal may interrupt.
   if (stop_under_way()) {
     if (info->si_code <= 0) return;  // sent from outside: the stop under way goes on
     fault_in_stop();                 // a real fault there cannot be resumed

@@ -17,10 +17,7 @@ bool is_terminal(int fd) noexcept {
   return ioctl(fd, TCGETS, &settings) == 0;
 }
 
-OutputStream::OutputStream(int fd) noexcept
-    : fd_(fd),
-      flush_per_statement_(is_terminal(fd)),
-      fast_limit_(flush_per_statement_ ? 0 : kBlock) {}
+OutputStream::OutputStream(int fd) noexcept : fd_(fd), fast_limit_(is_terminal(fd) ? 0 : kBlock) {}
 
 namespace {
 
@@ -127,7 +124,7 @@ void OutputStream::append_indented_line(unsigned long long tabs, std::string_vie
 }
 
 void OutputStream::append_tab_run(unsigned long long count) noexcept {
-  if (flush_per_statement_) {
+  if (on_terminal()) {
     for (; count > 0 && pending_error == 0; --count) {
       append_byte('\t');
       end_statement();

@@ -26,9 +26,10 @@ class OutputStream {
   OutputStream& operator=(const OutputStream&) = delete;
 
   // Checked operations, for the conversions: each ends with the I/O check on
-  // the paths that may write out. A line that fits in the buffer off a
-  // terminal is stored at once, with one test for room; a block it completes
-  // is then written out, and checked.
+  // the paths that may write out. write and write_line append, writing a full
+  // block out when more bytes follow it. The two line writers below store a
+  // line that fits in the buffer off a terminal at once, with one test for
+  // room, then write out a block it completes.
   [[gnu::always_inline]] inline void write(std::string_view text) {
     append(text.data(), text.size());
     io_check();
@@ -44,30 +45,10 @@ class OutputStream {
     append(text.data(), text.size());
     end_line();
   }
-  // A fixed piece and a line from the reader (see kLineSlack) as one line,
-  // one write statement.
-  [[gnu::always_inline]] inline void write_line(std::string_view piece, std::string_view line) {
-    std::size_t at = pending_;
-    std::size_t end = at + piece.size() + line.size() + 1;
-    if (store_fast(
-            end, [&]() __attribute__((always_inline)) {
-              char* to = buffer_ + at;
-              std::memcpy(to, piece.data(), piece.size());
-              copy_line(to + piece.size(), line);
-              buffer_[end - 1] = '\n';
-            }))
-      return;
-    write(piece);
-    write_line(line);
-  }
-  // `count` copies of a short fixed line, each a write statement of its own.
-  [[gnu::always_inline]] inline void write_lines(std::string_view text, std::uint64_t count) {
-    for (; count > 0; --count) write_line(text);
-  }
   // `count` copies of a short fixed line, each a write statement of its own,
   // then a fixed piece and a line from the reader as one; all of them stored
-  // at once after one test for room. `count` is no larger than the length of
-  // some line, so the size computed for that test cannot overflow.
+  // at once after one test for room. `count` is at most one more than the
+  // length of a line read before, so the size computed for it cannot overflow.
   [[gnu::always_inline]] inline void write_lines_then_line(std::string_view text,
                                                            std::uint64_t count,
                                                            std::string_view piece,
@@ -83,11 +64,6 @@ class OutputStream {
                                        }))
       return;
     append_lines_then_line(text, count, piece, line);
-    io_check();
-  }
-  // `count` TABs, each a write statement of its own.
-  [[gnu::always_inline]] inline void write_tabs(unsigned long long count) {
-    append_tabs(count);
     io_check();
   }
   // `tabs` TABs, each a write statement of its own, then a line from the
@@ -125,7 +101,7 @@ class OutputStream {
   }
   [[gnu::always_inline]] inline void append_tabs(unsigned long long count) noexcept {
     // A short run of TABs off a terminal: one store of kTabStore bytes into the slack.
-    if (count <= kTabStore && count <= kBlock - pending_ && !flush_per_statement_) [[likely]] {
+    if (count <= kTabStore && count <= kBlock - pending_ && !on_terminal()) [[likely]] {
       std::memset(buffer_ + pending_, '\t', kTabStore);
       pending_ += count;
       return;
@@ -133,7 +109,7 @@ class OutputStream {
     append_tab_run(count);
   }
   void end_statement() noexcept {
-    if (flush_per_statement_ && !write_out()) record_error(kWriteFailed);
+    if (on_terminal() && !write_out()) record_error(kWriteFailed);
   }
 
   // Hands the pending bytes to write(2). Returns false, recording nothing, when
@@ -196,7 +172,7 @@ class OutputStream {
       pending_ = end;
       return true;
     }
-    if (fast_limit_ == 0 || end > 2 * kBlock) return false;
+    if (on_terminal() || end > 2 * kBlock) return false;
     store();
     pending_ = end;
     pass_block_on();
@@ -218,9 +194,15 @@ class OutputStream {
   // The slow way of write_indented_line, the same way unchecked.
   void append_indented_line(unsigned long long tabs, std::string_view line) noexcept;
 
+  // On a terminal every write statement is written out at its end.
+  bool on_terminal() const noexcept {
+    return fast_limit_ == 0;
+  }
+
   int fd_;
-  bool flush_per_statement_;
-  std::size_t fast_limit_;  // kBlock, or 0 on a terminal
+  // The end of the bytes a fast store may leave buffered: kBlock, or 0 on a
+  // terminal, where every fast store takes the slow way.
+  std::size_t fast_limit_;
   bool broken_ = false;
   std::size_t pending_ = 0;
   // A block, room for what a line stores beyond it, and slack for whole stores.

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Everything that depends on the processor: the registers a signal
+// The error stop's processor-dependent code: the registers a signal
 // interrupted, the x87 exception flags, how far back a call instruction
-// starts, and whether frame pointers lead to frame records.
+// starts, and whether frame pointers lead to frame records. The line scans'
+// is in line_ends.hpp.
 #pragma once
 
 #include <ucontext.h>
