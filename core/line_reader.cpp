@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -32,22 +31,28 @@ void LineReader::open(const char* name) noexcept {
 
 void LineReader::make_room() noexcept {
   const std::size_t unread = available();
+  if (unread > kBlock && end_ + kBlock <= buffer_end_) {
+    move_mark_ = buffer_end_ - kBlock;
+    return;
+  }
   std::memmove(buffer_, next_, unread);
   next_ = buffer_;
   end_ = buffer_ + unread;
-  const auto size = static_cast<std::size_t>(buffer_end_ - buffer_);
-  if (size - unread >= kBlock) return;
-  // The buffer itself is kept when a larger one cannot be had.
-  if (size > (SIZE_MAX - kLineSlack) / 2) return record_error(kOutOfMemory);
-  const std::size_t capacity = 2 * size;
-  char* grown = static_cast<char*>(
-      std::realloc(buffer_ == first_buffer_ ? nullptr : buffer_, capacity + kLineSlack));
-  if (grown == nullptr) return record_error(kOutOfMemory);
-  if (buffer_ == first_buffer_) std::memcpy(grown, first_buffer_, unread);
-  buffer_ = grown;
-  buffer_end_ = buffer_ + capacity;
-  next_ = buffer_;
-  end_ = buffer_ + unread;
+  auto size = static_cast<std::size_t>(buffer_end_ - buffer_);
+  if (size - unread < kBlock) {
+    // The buffer is kept when a larger one cannot be had.
+    if (size > (SIZE_MAX - kLineSlack) / 2) return record_error(kOutOfMemory);
+    char* grown = static_cast<char*>(
+        std::realloc(buffer_ == first_buffer_ ? nullptr : buffer_, 2 * size + kLineSlack));
+    if (grown == nullptr) return record_error(kOutOfMemory);
+    if (buffer_ == first_buffer_) std::memcpy(grown, first_buffer_, unread);
+    size *= 2;
+    buffer_ = grown;
+    buffer_end_ = buffer_ + size;
+    next_ = buffer_;
+    end_ = buffer_ + unread;
+  }
+  move_mark_ = buffer_ + size / 2;
 }
 
 std::size_t LineReader::read_block_again() noexcept {

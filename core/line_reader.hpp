@@ -18,8 +18,8 @@ namespace outline {
 // - the unread bytes are [next_, end_), inside [buffer_, buffer_end_);
 // - *end_ is a CR (kScanStop), so every scan for a line end stops there at
 //   the latest, and it is never taken for a line end before it has been read;
-// - kLineSlack bytes follow buffer_end_, so kLineSlack bytes from
-//   end_, and from the end of every line handed out, may be read.
+// - kLineSlack bytes follow buffer_end_: so many from end_, and from the end
+//   of every line handed out, may be read.
 // read_more restores this after every read; nothing else writes the CR.
 class LineReader {
  public:
@@ -54,9 +54,8 @@ class LineReader {
       }
       if (read_more() == 0) {  // end of input ends a last line
         io_check();
-        bool any = available() != 0;
         take(line, length, available() - length);
-        return any;
+        return line.data() != end_;  // false when no byte was left
       }
       length += candidate_line_length(next_ + length, available() - length);
       if (next_[length] == '\n') return take(line, length, 1);
@@ -72,8 +71,7 @@ class LineReader {
   static constexpr char kScanStop = '\r';
   static constexpr std::size_t kFirstCapacity = 16 * kBlock;
 
-  // Hands out the first `length` unread bytes as the line, consuming
-  // `terminator` bytes after them.
+  // The first `length` unread bytes as the line, `terminator` bytes after them consumed.
   [[gnu::always_inline]] inline bool take(std::string_view& line, std::size_t length,
                                           std::size_t terminator) {
     line = {next_, length};
@@ -85,7 +83,7 @@ class LineReader {
   // the number of bytes read, 0 at end of file and after a failure, which it
   // records. Once an error is pending it reads nothing.
   [[gnu::always_inline]] inline std::size_t read_more() noexcept {
-    if (static_cast<std::size_t>(buffer_end_ - end_) < kBlock) [[unlikely]]
+    if (end_ > move_mark_) [[unlikely]]
       make_room();
     std::size_t n = 0;
     if (pending_error == 0) [[likely]] {
@@ -96,8 +94,10 @@ class LineReader {
     *end_ = kScanStop;
     return n;
   }
-  // Room for a block behind the unread bytes: they move to the front of the
-  // buffer, which doubles when they leave less than a block free.
+  // Called once the unread bytes end past move_mark_, where the next test falls
+  // due. They move to the front of the buffer, which doubles when they leave
+  // less than a block free: past the middle while they are at most a block (a
+  // line's start: a long line seldom moves), else once less than a block is left.
   void make_room() noexcept;
   // The same read(2) retried after EINTR, and after EAGAIN once readable.
   [[gnu::noinline, gnu::cold]] std::size_t read_block_again() noexcept;
@@ -108,6 +108,7 @@ class LineReader {
   char* end_ = first_buffer_;
   char* buffer_ = first_buffer_;
   char* buffer_end_ = first_buffer_ + kFirstCapacity;
+  const char* move_mark_ = first_buffer_ + kFirstCapacity / 2;
   char first_buffer_[kFirstCapacity + kLineSlack] = {kScanStop};
 };
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 
 #include "fault_support.hpp"
 
@@ -246,8 +247,28 @@ TEST_P(LineEdges, ConvertAsTheModel) {
   }
 }
 
+// Lines of every magnitude of length, 0 to 40,000 bytes, with mixed line
+// ends, in one input: the buffer moves them to its front and grows at every
+// kind of place. Reads end 1 to 256 bytes apart, as `seed` draws them.
+EdgeInput mixed_lengths(unsigned seed) {
+  std::mt19937 random(seed);
+  EdgeInput input;
+  const char* const ends[] = {"\n", "\r", "\r\n"};
+  while (input.bytes.size() < (std::size_t{3} << 19)) {
+    const std::size_t length = std::size_t{1} << random() % 16;
+    input.bytes += std::string(random() % 4, '\t') + std::string(length + random() % length, 'x');
+    input.bytes += ends[random() % 3];
+  }
+  for (std::size_t end = 0; end < input.bytes.size();)
+    input.read_ends.push_back(end += 1 + random() % 256);
+  return input;
+}
+
 std::vector<EdgeCase> edge_cases() {
+  const EdgeInput mixed = mixed_lengths(1);
   std::vector<EdgeCase> cases = {
+      {"MixedLengthsInFile", false, {}, {}, "", false, false, mixed.bytes, {}},
+      {"MixedLengthsOnPipe", false, {}, {}, "", false, true, mixed.bytes, mixed.read_ends},
       // A file of 256 TABs and CR; the same line behind 255 bytes; and on a
       // pipe, a read of the line and its CR, then one of the LF.
       {"Tabs256ThenCr", false, {}, {}, "", false, false, std::string(256, '\t') + "\r", {}},
