@@ -137,12 +137,14 @@ static_assert(kScanStep <= kLineSlack);
 }
 
 // The same for a stretch that may be long, of which `count` bytes are
-// buffered: after the first step, 64 bytes a step while 64 are left.
+// buffered: past its first 64 bytes, 64 bytes a step while 64 are left.
 [[gnu::always_inline]] inline std::size_t candidate_line_length(const char* start,
                                                                 std::size_t count) noexcept {
-  if (auto bits = line_end_candidates(start); bits != 0) [[likely]]
-    return first_flagged_byte(bits);
-  std::size_t offset = kScanStep;
+  std::size_t offset = 0;
+#pragma GCC unroll 8
+  for (; offset < 64; offset += kScanStep)
+    if (auto bits = line_end_candidates(start + offset); bits != 0)
+      return offset + first_flagged_byte(bits);
   while (offset + 64 <= count && !has_line_end_candidate(start + offset)) offset += 64;
   return offset + candidate_line_length(start + offset);
 }

@@ -18,13 +18,11 @@ LineReader::~LineReader() {
 }
 
 void LineReader::open(const char* name) noexcept {
-  if (name[0] == '\0') {
-    fd_ = 0;
-    return;
+  int fd = 0;  // standard input for an empty name
+  if (name[0] != '\0') {
+    do fd = ::open(name, O_RDONLY | O_LARGEFILE, 0666);
+    while (fd < 0 && errno == EINTR);
   }
-  int fd;
-  do fd = ::open(name, O_RDONLY | O_LARGEFILE, 0666);
-  while (fd < 0 && errno == EINTR);
   if (fd < 0) return record_errno(errno);
   fd_ = fd;
 }
@@ -35,24 +33,24 @@ void LineReader::make_room() noexcept {
     move_mark_ = buffer_end_ - kBlock;
     return;
   }
-  std::memmove(buffer_, next_, unread);
-  next_ = buffer_;
-  end_ = buffer_ + unread;
+  long_lines_ = long_lines_ || unread > kBlock;
   auto size = static_cast<std::size_t>(buffer_end_ - buffer_);
+  const auto offset = static_cast<std::size_t>(next_ - buffer_);
   if (size - unread < kBlock) {
-    // The buffer is kept when a larger one cannot be had.
-    if (size > (SIZE_MAX - kLineSlack) / 2) return record_error(kOutOfMemory);
-    char* grown = static_cast<char*>(
-        std::realloc(buffer_ == first_buffer_ ? nullptr : buffer_, 2 * size + kLineSlack));
-    if (grown == nullptr) return record_error(kOutOfMemory);
-    if (buffer_ == first_buffer_) std::memcpy(grown, first_buffer_, unread);
+    char* grown = nullptr;
+    if (size <= (SIZE_MAX - kLineSlack) / 2)
+      grown = static_cast<char*>(
+          std::realloc(buffer_ == first_buffer_ ? nullptr : buffer_, 2 * size + kLineSlack));
+    if (grown == nullptr) return record_error(kOutOfMemory);  // the buffer is kept
+    if (buffer_ == first_buffer_) std::memcpy(grown, first_buffer_, size);
     size *= 2;
     buffer_ = grown;
     buffer_end_ = buffer_ + size;
-    next_ = buffer_;
-    end_ = buffer_ + unread;
   }
-  move_mark_ = buffer_ + size / 2;
+  std::memmove(buffer_, buffer_ + offset, unread);
+  next_ = buffer_;
+  end_ = buffer_ + unread;
+  move_mark_ = long_lines_ ? buffer_ + size / 2 : buffer_end_ - kBlock;
 }
 
 std::size_t LineReader::read_block_again() noexcept {

@@ -46,13 +46,13 @@ class LineReader {
     // whose next byte, unread, tells CR from CR LF, may follow. Scan on past
     // them, or read a block behind the unread bytes and scan the new bytes.
     for (;;) {
-      if (length != available()) {
+      if (length != available()) [[unlikely]] {
         length += line_length(next_ + length);
         if (length + 1 < available())
           return take(line, length, next_[length] == '\r' && next_[length + 1] == '\n' ? 2 : 1);
         if (length + 1 == available() && next_[length] == '\n') return take(line, length, 1);
       }
-      if (read_more() == 0) {  // end of input ends a last line
+      if (read_more() == 0) [[unlikely]] {  // end of input ends a last line
         io_check();
         take(line, length, available() - length);
         return line.data() != end_;  // false when no byte was left
@@ -72,8 +72,7 @@ class LineReader {
   static constexpr std::size_t kFirstCapacity = 16 * kBlock;
 
   // The first `length` unread bytes as the line, `terminator` bytes after them consumed.
-  [[gnu::always_inline]] inline bool take(std::string_view& line, std::size_t length,
-                                          std::size_t terminator) {
+  bool take(std::string_view& line, std::size_t length, std::size_t terminator) noexcept {
     line = {next_, length};
     next_ += length + terminator;
     return true;
@@ -94,10 +93,11 @@ class LineReader {
     *end_ = kScanStop;
     return n;
   }
-  // Called once the unread bytes end past move_mark_, where the next test falls
-  // due. They move to the front of the buffer, which doubles when they leave
-  // less than a block free: past the middle while they are at most a block (a
-  // line's start: a long line seldom moves), else once less than a block is left.
+  // Called once the unread bytes end past move_mark_. They move to the front of
+  // the buffer, which doubles when they leave less than a block free: once no
+  // block fits behind them; and, after a line longer than a block had to move,
+  // past the middle while they are at most a block (a line's start), so that a
+  // long line seldom moves. The mark is where the next test falls due.
   void make_room() noexcept;
   // The same read(2) retried after EINTR, and after EAGAIN once readable.
   [[gnu::noinline, gnu::cold]] std::size_t read_block_again() noexcept;
@@ -108,7 +108,8 @@ class LineReader {
   char* end_ = first_buffer_;
   char* buffer_ = first_buffer_;
   char* buffer_end_ = first_buffer_ + kFirstCapacity;
-  const char* move_mark_ = first_buffer_ + kFirstCapacity / 2;
+  const char* move_mark_ = first_buffer_ + kFirstCapacity - kBlock;
+  bool long_lines_ = false;  // a line longer than a block has moved
   char first_buffer_[kFirstCapacity + kLineSlack] = {kScanStop};
 };
 
