@@ -17,7 +17,7 @@ namespace outline {
 // What holds after every call:
 // - the unread bytes are [next_, end_), inside [buffer_, buffer_end_);
 // - *end_ is a CR (kScanStop), so every scan for a line end stops there at
-//   the latest, and it is never taken for a line end before it has been read;
+//   the latest; next_line then reads on, never taking it for a line end;
 // - kLineSlack bytes follow buffer_end_: so many from end_, and from the end
 //   of every line handed out, may be read.
 // read_more restores this after every read; nothing else writes the CR.
@@ -104,12 +104,13 @@ class LineReader {
   void close_unchecked() noexcept;
 
   int fd_ = -1;
+  bool long_lines_ = false;  // a line longer than a block has moved
   const char* next_ = first_buffer_;
   char* end_ = first_buffer_;
   char* buffer_ = first_buffer_;
   char* buffer_end_ = first_buffer_ + kFirstCapacity;
   const char* move_mark_ = first_buffer_ + kFirstCapacity - kBlock;
-  bool long_lines_ = false;  // a line longer than a block has moved
+  // Last, with no padding behind it: a sanitizer sees a read past its slack.
   char first_buffer_[kFirstCapacity + kLineSlack] = {kScanStop};
 };
 

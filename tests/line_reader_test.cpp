@@ -68,10 +68,11 @@ INSTANTIATE_TEST_SUITE_P(
 // read, an LF or CR first. Every line of 240 to 530 and 4,090 to 4,100 bytes
 // (and short ones), with each line end, starts at each offset of a 256-byte
 // read in a fresh reader: from a file, and from a packet socket whose reads
-// end right after the line's end; and the long ones also past the middle and
-// near the end of the first buffer, where they move or the buffer grows. The
-// sanitizer build sees a read too far.
-enum class Delivery { kFile, kPackets, kPacketsCrThenLf };
+// end right after the line's end; and long ones also where they move to the
+// front of the buffer or make it grow. The sanitizer build sees a read too far.
+// Reads of a packet socket end after the line, between its CR and LF, or
+// where the line starts, so that every later read ends at another offset.
+enum class Delivery { kFile, kPackets, kPacketsCrThenLf, kPacketsFromStart };
 
 struct PromiseCase {
   std::string name;
@@ -165,6 +166,7 @@ TEST_P(Promise, SlackBehindEveryLine) {
       input += std::string(size, '\t');
       std::vector<std::size_t> ends = {input.size() + c.terminator.size()};
       if (c.delivery == Delivery::kPacketsCrThenLf) ends = {input.size() + 1};
+      if (c.delivery == Delivery::kPacketsFromStart) ends = {start};
       input += c.terminator;
       if (!c.terminator.empty()) input += "q\n";
       std::vector<std::string> lines;
@@ -196,11 +198,19 @@ std::vector<PromiseCase> promise_cases() {
     cases.push_back(
         {std::string(group) + "InPacketsCrThenLf", sizes, "\r\n", Delivery::kPacketsCrThenLf});
   }
-  for (const auto& [group, sizes] : {groups[1], groups[2]})
-    for (const auto& [where, base] : {std::pair{"PastMiddle", 1920}, {"NearEnd", 3840}})
+  // Past the middle and near the end of the first buffer, and past the
+  // middle of the buffer a long line made grow, where a line's start moves.
+  std::vector<std::size_t> near_blocks = span(250, 262);
+  for (std::size_t size : span(506, 518)) near_blocks.push_back(size);
+  const std::pair<const char*, std::vector<std::size_t>> long_groups[] = {
+      {"Near256And512", near_blocks}, groups[2]};
+  for (const auto& [group, sizes] : long_groups)
+    for (const auto& [where, base] :
+         {std::pair{"PastMiddle", 1920}, {"NearEnd", 3840}, {"AfterLongLine", 6016}})
       for (const auto& [name, terminator] : {terminators[0], terminators[2], terminators[3]})
-        for (const auto& [how, delivery] :
-             {std::pair{"InFile", Delivery::kFile}, {"InPackets", Delivery::kPackets}})
+        for (const auto& [how, delivery] : {std::pair{"InFile", Delivery::kFile},
+                                            {"InPackets", Delivery::kPackets},
+                                            {"InPacketsFromStart", Delivery::kPacketsFromStart}})
           cases.push_back({std::string(group) + where + how + name, sizes, terminator, delivery,
                            static_cast<std::size_t>(base)});
   return cases;
