@@ -29,7 +29,7 @@ void LineReader::open(const char* name) noexcept {
 
 void LineReader::make_room() noexcept {
   const std::size_t unread = available();
-  if (unread > kBlock && end_ + kBlock <= buffer_end_) {
+  if (unread > kBlock && static_cast<std::size_t>(buffer_end_ - end_) >= kBlock) {
     move_mark_ = buffer_end_ - kBlock;
     return;
   }
