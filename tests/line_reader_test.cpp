@@ -70,6 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
 // read in a fresh reader: from a file, and from a packet socket whose reads
 // end right after the line's end; and long ones also where they move to the
 // front of the buffer or make it grow. The sanitizer build sees a read too far.
+
 // Reads of a packet socket end after the line, between its CR and LF, or
 // where the line starts, so that every later read ends at another offset.
 enum class Delivery { kFile, kPackets, kPacketsCrThenLf, kPacketsFromStart };

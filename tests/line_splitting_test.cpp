@@ -247,9 +247,10 @@ TEST_P(LineEdges, ConvertAsTheModel) {
   }
 }
 
-// Lines of every magnitude of length, 0 to 40,000 bytes, with mixed line
-// ends, in one input: the buffer moves them to its front and grows at every
-// kind of place. Reads end 1 to 256 bytes apart, as `seed` draws them.
+// Lines of every magnitude of length, 1 to 65,535 bytes behind 0 to 3 TABs,
+// with mixed line ends, in one input: the buffer moves them to its front and
+// grows at every kind of place. On a pipe, reads end 1 to 256 bytes apart, as
+// `seed` draws them.
 EdgeInput mixed_lengths(unsigned seed) {
   std::mt19937 random(seed);
   EdgeInput input;
