@@ -94,13 +94,20 @@ void begin_stop(int status) noexcept {
   stopping = 1;
 }
 
-// Writes the report, then what is buffered; returns the exit status.
-int report_and_write_out(unsigned number, std::uintptr_t location, void* frame, void* floor) {
+// Writes the report, then what is buffered, which a signal that began the
+// stop, at `interrupted`, may have left in the middle of a write(2); returns
+// the exit status.
+int report_and_write_out(unsigned number, std::uintptr_t location, void* frame, void* floor,
+                         const ucontext_t* interrupted = nullptr) {
   int status = exit_status(number);
   begin_stop(status);
   pending_error = 0;
   write_report(number, location, frame, floor);
-  out.write_out();  // a block lost here leaves the report's number as it is
+  // A block lost here leaves the report's number as it is.
+  if (interrupted != nullptr)
+    out.write_out_interrupted(*interrupted);
+  else
+    out.write_out();
   pending_error = 0;
   err.write_out();
   return status;
@@ -122,22 +129,23 @@ void runtime_error_stop(unsigned number, std::uintptr_t location, void* frame, v
   end_process(report_and_write_out(number, location, frame, floor));
 }
 
-void fault_stop(unsigned number, std::uintptr_t location, void* frame, void* floor) {
+void fault_stop(unsigned number, const ucontext_t& context) {
   begin_stop(exit_status(number));
   // From here on a fault signal finds this stop under way.
   unblock_fault_signals();
-  exit_at_once(report_and_write_out(number, location, frame, floor));
+  Interrupted at = interrupted_at(context);
+  exit_at_once(report_and_write_out(number, at.pc, at.frame, at.stack, &context));
 }
 
 bool stop_under_way() noexcept {
   return stopping != 0;
 }
 
-void fault_in_stop() noexcept {
+void fault_in_stop(const ucontext_t& context) noexcept {
   // Runs in a handler with the fault signals blocked: a fault here too ends
   // the process at once.
   pending_error = 0;
-  out.write_out();
+  out.write_out_interrupted(context);
   exit_at_once(stop_status);
 }
 

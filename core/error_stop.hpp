@@ -2,6 +2,8 @@
 // The pending error number, the I/O check and the run-time error stop.
 #pragma once
 
+#include <ucontext.h>
+
 #include <cstdint>
 
 namespace outline {
@@ -40,10 +42,9 @@ std::uint16_t take_pending_error() noexcept;
 [[noreturn]] void runtime_error_stop(unsigned number, std::uintptr_t location, void* frame,
                                      void* stack_floor);
 
-// The same for a fault signal, from its handler: ends the process at once,
-// without running exit handlers.
-[[noreturn]] void fault_stop(unsigned number, std::uintptr_t location, void* frame,
-                             void* stack_floor);
+// The same for a fault signal, from its handler, at the instruction `context`
+// interrupted: ends the process at once, without running exit handlers.
+[[noreturn]] void fault_stop(unsigned number, const ucontext_t& context);
 
 // True once a stop has begun: a run-time error stop, a fault stop or the normal end.
 bool stop_under_way() noexcept;
@@ -51,6 +52,6 @@ bool stop_under_way() noexcept;
 // Ends the process after a fault inside the stop under way, which cannot go
 // on: writes out what standard output still holds and ends with that stop's
 // status, without a second report.
-[[noreturn]] void fault_in_stop() noexcept;
+[[noreturn]] void fault_in_stop(const ucontext_t& context) noexcept;
 
 }  // namespace outline

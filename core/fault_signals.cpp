@@ -33,14 +33,13 @@ void on_fault(int signal, siginfo_t* info, void* raw_context) {
   // A stop begins only once: stop_under_way() says one has. The blocked mask
   // covers only this handler's own run, not a run-time error stop or the
   // normal end, which a signal may interrupt.
+  const auto* context = static_cast<const ucontext_t*>(raw_context);
   if (stop_under_way()) {
     if (info->si_code <= 0) return;  // sent from outside: the stop under way goes on
-    fault_in_stop();                 // a real fault there cannot be resumed
+    fault_in_stop(*context);         // a real fault there cannot be resumed
   }
-  const auto* context = static_cast<const ucontext_t*>(raw_context);
   unsigned number = signal == SIGFPE ? fpe_error_number(context) : signal == SIGBUS ? 214 : 216;
-  Interrupted at = interrupted_at(*context);
-  fault_stop(number, at.pc, at.frame, at.stack);
+  fault_stop(number, *context);
 }
 
 void fault_signal_set(sigset_t* set) noexcept {

@@ -53,20 +53,21 @@ void LineReader::make_room() noexcept {
   move_mark_ = long_lines_ ? buffer_ + size / 2 : buffer_end_ - kBlock;
 }
 
-std::size_t LineReader::read_block_again() noexcept {
+std::size_t LineReader::read_block_again(int err) noexcept {
   for (;;) {
-    // errno is the failed read's: EINTR reads again, EAGAIN waits first.
-    if (errno != EINTR) {
-      if (errno != EAGAIN) {
-        record_errno(errno);
+    // EINTR reads again, EAGAIN waits first.
+    if (err != EINTR) {
+      if (err != EAGAIN) {
+        record_errno(err);
         return 0;
       }
       // A non-blocking descriptor: wait until it has data, then read again.
       pollfd ready{fd_, POLLIN, 0};
       ::poll(&ready, 1, -1);
     }
-    ssize_t n = ::read(fd_, end_, kBlock);
+    long n = read_call(fd_, end_, kBlock);
     if (n >= 0) return static_cast<std::size_t>(n);
+    err = static_cast<int>(-n);
   }
 }
 

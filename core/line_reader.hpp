@@ -11,6 +11,7 @@
 #include "error_stop.hpp"
 #include "line.hpp"
 #include "line_ends.hpp"
+#include "processor.hpp"
 
 namespace outline {
 
@@ -86,8 +87,8 @@ class LineReader {
       make_room();
     std::size_t n = 0;
     if (pending_error == 0) [[likely]] {
-      ssize_t read = ::read(fd_, end_, kBlock);
-      n = read >= 0 ? static_cast<std::size_t>(read) : read_block_again();
+      long read = read_call(fd_, end_, kBlock);
+      n = read >= 0 ? static_cast<std::size_t>(read) : read_block_again(static_cast<int>(-read));
     }
     end_ += n;
     *end_ = kScanStop;
@@ -99,8 +100,9 @@ class LineReader {
   // past the middle while they are at most a block (a line's start), so that a
   // long line seldom moves. The mark is where the next test falls due.
   void make_room() noexcept;
-  // The same read(2) retried after EINTR, and after EAGAIN once readable.
-  [[gnu::noinline, gnu::cold]] std::size_t read_block_again() noexcept;
+  // The same read(2), which failed with `err`, retried after EINTR, and after
+  // EAGAIN once readable.
+  [[gnu::noinline, gnu::cold]] std::size_t read_block_again(int err) noexcept;
   void close_unchecked() noexcept;
 
   int fd_ = -1;

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "error_numbers.hpp"
+#include "processor.hpp"
 
 namespace outline {
 
@@ -31,47 +32,69 @@ namespace {
   return true;
 }
 
-// One write(2) of the whole block, retried as may_write_again says. True only
-// if every byte was taken.
-[[gnu::always_inline]] inline bool write_block(int fd, const char* data,
-                                               std::size_t size) noexcept {
+}  // namespace
+
+bool OutputStream::write_block(const char* data, std::size_t size) noexcept {
   for (;;) {
-    ssize_t n = ::write(fd, data, size);
+    long n = write_call(fd_, data, size, &flight_.taken);
     if (n >= 0) [[likely]]
       return static_cast<std::size_t>(n) == size;
-    if (!may_write_again(fd, errno)) return false;
+    if (!may_write_again(fd_, static_cast<int>(-n))) return false;
   }
 }
 
-}  // namespace
-
 bool OutputStream::write_out() noexcept {
   if (pending_ == 0) return !broken_;
-  std::size_t size = pending_;
+  if (broken_) {
+    pending_ = 0;
+    return false;
+  }
+  begin_flight(buffer_, buffer_ + pending_);
+  broken_ = !write_block(buffer_, pending_);
   pending_ = 0;
-  if (broken_) return false;
-  broken_ = !write_block(fd_, buffer_, size);
+  end_flight();
   return !broken_;
+}
+
+void OutputStream::write_out_interrupted(const ucontext_t& context) noexcept {
+  if (flight_.end == nullptr) {
+    write_out();
+    return;
+  }
+  // The flight's rest is what is left to write; the buffer's pending bytes,
+  // where they are not yet moved, lie inside it.
+  long taken = write_taken(context, &flight_.taken);
+  const char* from = flight_.data + (taken > 0 ? taken : 0);
+  const char* end = flight_.end;
+  if (taken < 0 || from > end) broken_ = true;
+  if (!broken_ && from < end) {
+    begin_flight(from, end);
+    broken_ = !write_block(from, static_cast<std::size_t>(end - from));
+  }
+  pending_ = 0;
+  end_flight();
 }
 
 void OutputStream::pass_block_on() noexcept {
   // One write(2) that takes the whole block, as nearly always; else retried.
-  ssize_t n = broken_ ? -1 : ::write(fd_, buffer_, kBlock);
-  if (n != static_cast<ssize_t>(kBlock)) [[unlikely]]
+  begin_flight(buffer_, buffer_ + pending_);
+  long n = broken_ ? -1 : write_call(fd_, buffer_, kBlock, &flight_.taken);
+  if (n != static_cast<long>(kBlock)) [[unlikely]]
     retry_block(n);
-  // Step by step to the front: no step overlaps the bytes it copies. Most
-  // lines leave no more than two steps beyond the block.
+  // Step by step to the front: no step overlaps the bytes it copies, so the
+  // bytes beyond the block stay in place for a signal handler until the end.
   std::size_t beyond = pending_ - kBlock;
   std::memcpy(buffer_, buffer_ + kBlock, kCopyStep);
   std::memcpy(buffer_ + kCopyStep, buffer_ + kBlock + kCopyStep, kCopyStep);
   for (std::size_t offset = 2 * kCopyStep; offset < beyond; offset += kCopyStep)
     std::memcpy(buffer_ + offset, buffer_ + kBlock + offset, kCopyStep);
-  pending_ = beyond;
+  publish(beyond);
+  end_flight();
 }
 
-void OutputStream::retry_block(ssize_t written) noexcept {
-  if (!broken_ && written < 0 && may_write_again(fd_, errno))
-    broken_ = !write_block(fd_, buffer_, kBlock);
+void OutputStream::retry_block(long result) noexcept {
+  if (!broken_ && result < 0 && may_write_again(fd_, static_cast<int>(-result)))
+    broken_ = !write_block(buffer_, kBlock);
   else
     broken_ = true;
   if (broken_) record_error(kWriteFailed);
@@ -82,23 +105,31 @@ void OutputStream::append_long(const char* data, std::size_t size) noexcept {
   std::size_t free = kBlock - pending_;
   if (pending_ != 0) {
     std::memcpy(buffer_ + pending_, data, free);
-    pending_ = kBlock;
+    publish(kBlock);
     data += free;
     size -= free;
     if (!write_out()) return record_error(kWriteFailed);
   }
-  // With the buffer empty, whole blocks go straight from the caller's bytes;
-  // the last block stays buffered, like any other block that is exactly full.
-  while (size > kBlock) {
-    if (broken_ || !write_block(fd_, data, kBlock)) {
+  // With the buffer empty, whole blocks go straight from the caller's bytes,
+  // in one flight to their end; the last block stays buffered, like any
+  // other block that is exactly full.
+  if (size <= kBlock) {
+    std::memcpy(buffer_, data, size);
+    publish(size);
+    return;
+  }
+  if (broken_) return record_error(kWriteFailed);
+  begin_flight(data, data + size);
+  for (; size > kBlock; data += kBlock, size -= kBlock) {
+    if (!write_block(data, kBlock)) {
       broken_ = true;
+      end_flight();
       return record_error(kWriteFailed);
     }
-    data += kBlock;
-    size -= kBlock;
   }
   std::memcpy(buffer_, data, size);
-  pending_ = size;
+  publish(size);
+  end_flight();
 }
 
 void OutputStream::append_lines_then_line(std::string_view text, std::uint64_t count,
@@ -137,7 +168,7 @@ void OutputStream::append_tab_run(unsigned long long count) noexcept {
     std::size_t run = kBlock - pending_;
     if (run > count) run = count;
     std::memset(buffer_ + pending_, '\t', run);
-    pending_ += run;
+    publish(pending_ + run);
     count -= run;
   }
 }

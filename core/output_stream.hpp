@@ -4,7 +4,9 @@
 #pragma once
 
 #include <sys/types.h>
+#include <ucontext.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -90,20 +92,21 @@ class OutputStream {
     if (size <= kBlock - pending_) [[likely]] {
       if (size == 0) return;  // an empty view may have no bytes behind it at all
       std::memcpy(buffer_ + pending_, data, size);
-      pending_ += size;
+      publish(pending_ + size);
       return;
     }
     append_long(data, size);
   }
   [[gnu::always_inline]] inline void append_byte(char byte) noexcept {
     if (pending_ == kBlock && !write_out()) return record_error(kWriteFailed);
-    buffer_[pending_++] = byte;
+    buffer_[pending_] = byte;
+    publish(pending_ + 1);
   }
   [[gnu::always_inline]] inline void append_tabs(unsigned long long count) noexcept {
     // A short run of TABs off a terminal: one store of kTabStore bytes into the slack.
     if (count <= kTabStore && count <= kBlock - pending_ && !on_terminal()) [[likely]] {
       std::memset(buffer_ + pending_, '\t', kTabStore);
-      pending_ += count;
+      publish(pending_ + count);
       return;
     }
     append_tab_run(count);
@@ -115,6 +118,11 @@ class OutputStream {
   // Hands the pending bytes to write(2). Returns false, recording nothing, when
   // they are lost; after that no block is ever written again.
   bool write_out() noexcept;
+  // The write-out of a stop that a signal began, which may have come in the
+  // middle of any other call: what a write(2) under way had taken is not
+  // written again, and the bytes behind it still go out. Where that cannot be
+  // told, nothing more goes out: what was written stays a prefix.
+  void write_out_interrupted(const ucontext_t& context) noexcept;
 
  private:
   static constexpr std::size_t kTabStore = 16;
@@ -169,21 +177,48 @@ class OutputStream {
   [[gnu::always_inline]] inline bool store_fast(std::size_t end, Store store) {
     if (end <= fast_limit_) [[likely]] {
       store();
-      pending_ = end;
+      publish(end);
       return true;
     }
     if (on_terminal() || end > 2 * kBlock) return false;
     store();
-    pending_ = end;
+    publish(end);
     pass_block_on();
     io_check();
     return true;
   }
+  // Makes the bytes stored up to `end` pending, only once they are stored: a
+  // signal handler that writes the buffer out never finds a byte pending that
+  // is not there yet.
+  [[gnu::always_inline]] inline void publish(std::size_t end) noexcept {
+    // An empty asm that reads the buffer and may change pending_ keeps the
+    // stores in order, and asks nothing else of the compiler, unlike a fence.
+    asm volatile("" : "+m"(pending_) : "m"(buffer_));
+    pending_ = end;
+  }
+  // Marks [data, data + size) as handed to write(2), and [data, end) as what
+  // its caller has still to get out, as long as the flight is under way;
+  // `end` instead of the pending bytes is what a signal handler writes out.
+  [[gnu::always_inline]] inline void begin_flight(const char* data, const char* end) noexcept {
+    flight_.data = data;
+    flight_.taken = 0;
+    std::atomic_signal_fence(std::memory_order_release);
+    flight_.end = end;
+    std::atomic_signal_fence(std::memory_order_release);
+  }
+  // Ends the flight once the buffer says again what is pending.
+  [[gnu::always_inline]] inline void end_flight() noexcept {
+    std::atomic_signal_fence(std::memory_order_release);
+    flight_.end = nullptr;
+  }
+  // Write(2) calls of [data, data + size) in the flight under way, retried as
+  // may_write_again says; true only if every byte was taken.
+  bool write_block(const char* data, std::size_t size) noexcept;
   // Writes out the first block and moves the bytes beyond it to the front.
   void pass_block_on() noexcept;
   // The rest of writing the first block when its one write(2) returned
-  // `written`, not the whole block: tried again or lost, as write_block says.
-  [[gnu::noinline, gnu::cold]] void retry_block(ssize_t written) noexcept;
+  // `result`, not the whole block: tried again or lost, as write_block says.
+  [[gnu::noinline, gnu::cold]] void retry_block(long result) noexcept;
 
   void append_long(const char* data, std::size_t size) noexcept;
   // The slow way of write_lines_then_line, statement by statement, unchecked:
@@ -205,6 +240,13 @@ class OutputStream {
   std::size_t fast_limit_;
   bool broken_ = false;
   std::size_t pending_ = 0;
+  // The write(2) under way: under way while `end` is set; `taken` counts the
+  // bytes from `data` that the kernel has taken.
+  struct Flight {
+    const char* data = nullptr;
+    const char* end = nullptr;
+    long taken = 0;
+  } flight_;
   // A block, room for what a line stores beyond it, and slack for whole stores.
   char buffer_[2 * kBlock + kStoreSlack] = {};
 };

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The error stop's processor-dependent code: the registers a signal
-// interrupted, the x87 exception flags, how far back a call instruction
-// starts, and whether frame pointers lead to frame records. The line scans'
-// is in line_ends.hpp.
+// The processor-dependent code: the one read(2) and write(2) of the streams,
+// the registers a signal interrupted, what an interrupted write(2) took, the
+// x87 exception flags, how far back a call instruction starts, and whether
+// frame pointers lead to frame records. The line scans' is in line_ends.hpp.
 #pragma once
 
 #include <ucontext.h>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace outline {
@@ -18,6 +19,25 @@ struct Interrupted {
   void* frame = nullptr;  // its frame pointer
   void* stack = nullptr;  // its stack pointer
 };
+
+// read(2) and write(2), made straight to the kernel where this processor's
+// section knows how, else through the C library. The result is the count, or
+// -errno. write_call adds the count it returns to `*taken` in the instruction
+// after the system call, so that a signal handler can tell what it took.
+extern "C" long outline_read_call(int fd, char* data, std::size_t size) noexcept;
+extern "C" long outline_write_call(int fd, const char* data, std::size_t size,
+                                   long* taken) noexcept;
+inline long read_call(int fd, char* data, std::size_t size) noexcept {
+  return outline_read_call(fd, data, size);
+}
+inline long write_call(int fd, const char* data, std::size_t size, long* taken) noexcept {
+  return outline_write_call(fd, data, size, taken);
+}
+
+// What the write_calls counting into `taken` had taken when a signal
+// interrupted the program: `*taken`, and the count of a call the signal came
+// in right behind; -1 where that cannot be told (the C library's call).
+long write_taken(const ucontext_t& context, const long* taken) noexcept;
 
 // Reads the interrupted registers from the context a SA_SIGINFO handler gets.
 Interrupted interrupted_at(const ucontext_t& context) noexcept;
