@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ptrace.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -16,10 +17,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <stdexcept>
+#include <thread>
 
 #include "fault_support.hpp"
 
@@ -469,6 +474,237 @@ INSTANTIATE_TEST_SUITE_P(
                         StopCase{"RealFaultInErrorReport", Stop::kErrorStop, Held::kReport, true},
                         StopCase{"RealFaultInFaultReport", Stop::kFaultStop, Held::kReport, true})),
     program_and_case<StopCase>);
+
+// --- A fault signal at a block's write(2): standard output is the document up
+// to the end of the write statements stored with that block, no block twice.
+// strace delivers the signal as the call returns, after the kernel took the
+// block; on a full pipe it cuts the waiting call short before it took anything.
+
+constexpr std::size_t kBlock = 256;
+
+// The end of the write statements stored together with the byte at `at` of
+// `document`, a clean run's output: a line's, but tab2vrex stores the DONE
+// records before an item with the item's line.
+std::size_t statements_end(const std::string& document, std::size_t at) {
+  for (std::size_t end = document.find('\n', at); end != std::string::npos;
+       end = document.find('\n', end + 1)) {
+    std::size_t start = document.rfind('\n', end - 1) + 1;  // npos + 1 is 0
+    bool done = document.compare(start, end - start, "DONE") == 0;
+    if (!done ||
+        !(document.compare(end + 1, 5, "DONE\n") == 0 || document.compare(end + 1, 4, "NODE") == 0))
+      return end + 1;
+  }
+  return document.size();
+}
+
+enum class Sink { kFile, kPipe, kSocket, kFullPipe };
+// The block whose write(2) the signal comes at: the first, one in the middle,
+// the last during the run, or the rest at the normal end, a stop under way.
+enum class Block { kFirst, kMiddle, kLast, kAtExit };
+
+// Standard output of a child: a file, a pipe or a stream socket, with the path
+// strace knows its descriptor by.
+class Output {
+ public:
+  Output(Sink sink, const TempDir& dir) {
+    int fds[2] = {-1, -1};
+    if (sink == Sink::kFile) {
+      path_ = dir.path("out");
+      fds[1] = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      path_ = std::filesystem::canonical(path_).string();
+    } else if (sink == Sink::kPipe ? pipe2(fds, O_CLOEXEC) != 0
+                                   : socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+      throw std::runtime_error("no pipe or socket pair");
+    }
+    reader_ = fds[0], writer_ = fds[1];
+    struct stat st;
+    if (writer_ < 0 || fstat(writer_, &st) != 0) throw std::runtime_error("no output");
+    if (sink != Sink::kFile)
+      path_ = (sink == Sink::kPipe ? "pipe:[" : "socket:[") + std::to_string(st.st_ino) + "]";
+  }
+  ~Output() {
+    if (reader_ >= 0) close(reader_);
+    close_writer();
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  int writer() const { return writer_; }
+  const std::string& path() const { return path_; }
+  void close_writer() {
+    if (writer_ >= 0) close(writer_);
+    writer_ = -1;
+  }
+  // Everything the child wrote; `chunk` gives the size of each read.
+  std::string read_all(const std::function<std::size_t()>& chunk = [] { return 4096; }) {
+    if (reader_ < 0) return read_file(path_);
+    std::string bytes;
+    std::vector<char> buffer;
+    for (pollfd ready{reader_, POLLIN, 0}; poll(&ready, 1, 10'000) > 0;) {
+      buffer.resize(chunk());
+      ssize_t n = ::read(reader_, buffer.data(), buffer.size());
+      if (n <= 0) break;
+      bytes.append(buffer.data(), n);
+    }
+    return bytes;
+  }
+
+ private:
+  std::string path_;
+  int reader_ = -1, writer_ = -1;
+};
+
+struct WriteSignalCase {
+  const char* name;
+  Sink sink;
+  Block block;
+  const char* signal_name;
+  int signal, error;
+};
+
+void PrintTo(const WriteSignalCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SignalInWrite : public testing::TestWithParam<std::tuple<Program, WriteSignalCase>> {};
+
+TEST_P(SignalInWrite, OutputEndsWithTheBlocksStatements) {
+  const auto& [program, c] = GetParam();
+  TempDir dir;
+  const std::string input = dir.path("input");
+  write_file(input, program.document(200));
+  const std::string clean = run({program.path(), input}).out;
+  const std::size_t blocks = (clean.size() + kBlock - 1) / kBlock;
+  ASSERT_GT(blocks, 4u);
+  std::size_t block = c.block == Block::kFirst    ? 1
+                      : c.block == Block::kMiddle ? blocks / 2
+                      : c.block == Block::kLast   ? blocks - 1
+                                                  : blocks;
+
+  Output output(c.sink == Sink::kFullPipe ? Sink::kFile : c.sink, dir);
+  FullPipe full;
+  int err = open(dir.path("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  Start child;
+  child.argv = {program.path(), input};
+  if (c.sink != Sink::kFullPipe)
+    child.argv.insert(child.argv.begin(), {"strace", "-qq", "-o", "/dev/null", "-E",
+                                           "ASAN_OPTIONS=detect_leaks=0", "-P", output.path(), "-e",
+                                           "inject=write:signal=" + std::string(c.signal_name) +
+                                               ":when=" + std::to_string(block)});
+  child.fds[1] = c.sink == Sink::kFullPipe ? full.writer() : output.writer();
+  child.fds[2] = err;
+  pid_t pid = start(child);
+  close(err);
+  output.close_writer();
+  full.close_writer();
+  std::string out;
+  if (c.sink == Sink::kFullPipe) {
+    bool held = wait_until(pid, [&] { return waits_in_write(pid, 1); });
+    EXPECT_TRUE(held) << "the first block's write never waited";
+    kill(pid, held ? c.signal : SIGKILL);
+    out = full.drain();
+  } else if (c.sink != Sink::kFile) {
+    out = output.read_all();
+  }
+  Ending ending = wait_for(pid, 20'000);
+  if (c.sink == Sink::kFile) out = output.read_all();
+
+  EXPECT_EQ(ending.status, c.error) << "signal " << ending.signal;
+  if (c.error != 0) expect_fault_report(read_file(dir.path("err")), c.error);
+  std::string expected =
+      block == blocks ? clean : clean.substr(0, statements_end(clean, block * kBlock));
+  if (c.error == 0) {
+    EXPECT_EQ(read_file(dir.path("err")), "");
+  }
+  EXPECT_EQ(out, expected) << out.size() << " bytes, not " << expected.size();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, SignalInWrite,
+    testing::Combine(
+        testing::ValuesIn(kPrograms),
+        testing::Values(
+            WriteSignalCase{"FileFirst", Sink::kFile, Block::kFirst, "SIGSEGV", SIGSEGV, 216},
+            WriteSignalCase{"FileMiddle", Sink::kFile, Block::kMiddle, "SIGBUS", SIGBUS, 214},
+            WriteSignalCase{"FileLast", Sink::kFile, Block::kLast, "SIGFPE", SIGFPE, 200},
+            // The normal end under way keeps its status and writes its block once.
+            WriteSignalCase{"FileAtExit", Sink::kFile, Block::kAtExit, "SIGSEGV", SIGSEGV, 0},
+            WriteSignalCase{"PipeFirst", Sink::kPipe, Block::kFirst, "SIGILL", SIGILL, 216},
+            WriteSignalCase{"PipeMiddle", Sink::kPipe, Block::kMiddle, "SIGSEGV", SIGSEGV, 216},
+            WriteSignalCase{"PipeLast", Sink::kPipe, Block::kLast, "SIGBUS", SIGBUS, 214},
+            WriteSignalCase{"SocketFirst", Sink::kSocket, Block::kFirst, "SIGFPE", SIGFPE, 200},
+            WriteSignalCase{"SocketMiddle", Sink::kSocket, Block::kMiddle, "SIGILL", SIGILL, 216},
+            WriteSignalCase{"SocketLast", Sink::kSocket, Block::kLast, "SIGSEGV", SIGSEGV, 216},
+            WriteSignalCase{"FullPipeCutShort", Sink::kFullPipe, Block::kFirst, "SIGSEGV", SIGSEGV,
+                            216})),
+    program_and_case<WriteSignalCase>);
+
+// --- A fault signal at a random moment of a run writing to a pipe read at
+// random speeds, or to a file: whatever it interrupts, standard output is a
+// prefix of the document, and the status and report are the signal's.
+
+class SignalAnyMoment : public testing::TestWithParam<std::tuple<Program, Sink>> {};
+
+TEST_P(SignalAnyMoment, LeavesAPrefix) {
+  const auto& [program, sink] = GetParam();
+  TempDir dir;
+  const std::string input = dir.path("input");
+  write_file(input, program.document(60'000));
+  auto began = std::chrono::steady_clock::now();
+  const std::string clean = run({program.path(), input}).out;
+  auto run_time = std::chrono::steady_clock::now() - began;
+  std::minstd_rand random(testing::UnitTest::GetInstance()->random_seed());
+  constexpr int kSignals[][2] = {{SIGSEGV, 216}, {SIGBUS, 214}, {SIGILL, 216}, {SIGFPE, 200}};
+  int runs = 0, stopped = 0;
+  for (auto until = began + std::chrono::seconds(3); std::chrono::steady_clock::now() < until;) {
+    ++runs;
+    Output output(sink, dir);
+    int err = open(dir.path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    Start child;
+    child.argv = {program.path(), input};
+    child.fds[1] = output.writer();
+    child.fds[2] = err;
+    pid_t pid = start(child);
+    close(err);
+    output.close_writer();
+    const auto& [signal, error] = kSignals[random() % 4];
+    auto delay = run_time * (random() % 1000) / 800;
+    std::thread sender([&, pid, signal = signal] {
+      std::this_thread::sleep_for(delay);
+      kill(pid, signal);  // a zombie until waited for below: never another process
+    });
+    std::string out = output.read_all([&] { return 1 + random() % 8192; });
+    sender.join();
+    Ending ending = wait_for(pid, 20'000);
+    if (sink == Sink::kFile) out = read_file(output.path());
+    ASSERT_TRUE(clean.starts_with(out)) << "not a prefix: " << out.size() << " bytes, run " << runs;
+    if (ending.status == 0) {
+      ASSERT_EQ(out, clean);
+      continue;
+    }
+    // A signal before the start-up code installed the handlers: nothing written yet.
+    if (ending.signal == signal) {
+      ASSERT_EQ(out, "");
+      continue;
+    }
+    ++stopped;
+    ASSERT_EQ(ending.status, error) << "signal " << ending.signal;
+    std::string report = read_file(dir.path("err"));
+    // Before main, while the handlers are installed, no call is active yet.
+    if (out.empty() && report.find("\n  $", report.find('\n') + 1) == std::string::npos)
+      EXPECT_TRUE(report.starts_with("Runtime error " + std::to_string(error))) << report;
+    else
+      expect_fault_report(report, error);
+  }
+  EXPECT_GT(stopped, 0) << runs << " runs, none stopped by its signal";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sinks, SignalAnyMoment,
+                         testing::Combine(testing::ValuesIn(kPrograms),
+                                          testing::Values(Sink::kPipe, Sink::kFile)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) == Sink::kPipe ? "_Pipe" : "_File");
+                         });
 
 }  // namespace
 }  // namespace outline_test
