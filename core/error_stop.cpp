@@ -84,6 +84,9 @@ void write_report(unsigned number, std::uintptr_t location, void* frame, void* f
 // The stop under way, if any: once begun, a stop is not interrupted.
 volatile sig_atomic_t stopping = 0;
 volatile sig_atomic_t stop_status = 0;
+// Set once the whole report is in the error stream, for a fault in the
+// write-outs after it to finish.
+volatile sig_atomic_t report_assembled = 0;
 
 int exit_status(unsigned number) noexcept {
   return number > 255 ? 255 : static_cast<int>(number);
@@ -103,6 +106,7 @@ int report_and_write_out(unsigned number, std::uintptr_t location, void* frame, 
   begin_stop(status);
   pending_error = 0;
   write_report(number, location, frame, floor);
+  report_assembled = 1;
   // A block lost here leaves the report's number as it is.
   if (interrupted != nullptr)
     out.write_out_interrupted(*interrupted);
@@ -146,6 +150,11 @@ void fault_in_stop(const ucontext_t& context) noexcept {
   // the process at once.
   pending_error = 0;
   out.write_out_interrupted(context);
+  // A report that was still being made stays as far as it was written.
+  if (report_assembled != 0) {
+    pending_error = 0;
+    err.write_out_interrupted(context);
+  }
   exit_at_once(stop_status);
 }
 

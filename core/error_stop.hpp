@@ -50,8 +50,8 @@ std::uint16_t take_pending_error() noexcept;
 bool stop_under_way() noexcept;
 
 // Ends the process after a fault inside the stop under way, which cannot go
-// on: writes out what standard output still holds and ends with that stop's
-// status, without a second report.
+// on: writes out what standard output still holds, and the report once it is
+// whole, and ends with that stop's status, without a second report.
 [[noreturn]] void fault_in_stop(const ucontext_t& context) noexcept;
 
 }  // namespace outline
