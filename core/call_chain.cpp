@@ -37,6 +37,8 @@ bool reaches_main(void** fp, void** low) noexcept {
   }
 }
 
+// The signature dl_iterate_phdr calls.
+// cppcheck-suppress constParameterCallback
 int take_first_object(dl_phdr_info* info, std::size_t /*size*/, void* bias) {
   *static_cast<std::uintptr_t*>(bias) = info->dlpi_addr;
   return 1;  // the first object is the executable
@@ -61,7 +63,7 @@ void record_main_frame(void* frame, void* return_address) noexcept {
 std::size_t walk_call_chain(void* frame, void* floor, std::uintptr_t* chain,
                             std::size_t limit) noexcept {
   // Each frame holds the caller's frame pointer, then the return address.
-  auto* fp = static_cast<void**>(frame);
+  void** fp = static_cast<void**>(frame);
   auto* low = static_cast<void**>(floor);
   if (main_frame == nullptr || limit == 0) return 0;
   if (!kFrameRecords) {

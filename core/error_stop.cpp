@@ -159,21 +159,21 @@ void fault_in_stop(const ucontext_t& context) noexcept {
 }
 
 void io_check_failed() {
-  auto* fp = static_cast<void**>(__builtin_frame_address(0));
+  void** fp = static_cast<void**>(__builtin_frame_address(0));
   unsigned number = take_pending_error();
   runtime_error_stop(number,
                      call_site(reinterpret_cast<std::uintptr_t>(__builtin_return_address(0))),
-                     fp[0], fp + 2);
+                     fp[0], static_cast<void*>(fp + 2));
 }
 
 void normal_end() {
   begin_stop(0);
   // The last block is checked like every other: losing it is error 101.
   if (!out.write_out()) {
-    auto* fp = static_cast<void**>(__builtin_frame_address(0));
+    void** fp = static_cast<void**>(__builtin_frame_address(0));
     runtime_error_stop(kWriteFailed,
                        call_site(reinterpret_cast<std::uintptr_t>(__builtin_return_address(0))),
-                       fp[0], fp + 2);
+                       fp[0], static_cast<void*>(fp + 2));
   }
   err.write_out();
   end_process(0);

@@ -4,8 +4,6 @@
 #include <signal.h>
 #include <ucontext.h>
 
-#include <cstdint>
-
 #include "error_stop.hpp"
 #include "processor.hpp"
 
@@ -29,6 +27,8 @@ unsigned fpe_error_number(const ucontext_t* context) noexcept {
   return 200;
 }
 
+// The signature sa_sigaction takes.
+// cppcheck-suppress [constParameterCallback, constParameterCallback]
 void on_fault(int signal, siginfo_t* info, void* raw_context) {
   // A stop begins only once: stop_under_way() says one has. The blocked mask
   // covers only this handler's own run, not a run-time error stop or the
@@ -38,7 +38,9 @@ void on_fault(int signal, siginfo_t* info, void* raw_context) {
     if (info->si_code <= 0) return;  // sent from outside: the stop under way goes on
     fault_in_stop(*context);         // a real fault there cannot be resumed
   }
-  unsigned number = signal == SIGFPE ? fpe_error_number(context) : signal == SIGBUS ? 214 : 216;
+  unsigned number = 216;  // SIGSEGV and SIGILL
+  if (signal == SIGFPE) number = fpe_error_number(context);
+  if (signal == SIGBUS) number = 214;
   fault_stop(number, *context);
 }
 

@@ -38,7 +38,7 @@ class LineReader {
   // The next line, without its terminator, which is consumed; false at the
   // end of the input, which is not remembered. The bytes stay valid until the
   // next call. Ends with the I/O check where a read or an allocation failed.
-  [[gnu::always_inline]] inline bool next_line(std::string_view& line) {
+  [[gnu::always_inline]] bool next_line(std::string_view& line) {
     // Most lines end in LF among the unread bytes.
     std::size_t length = candidate_line_length(next_);
     if (next_[length] == '\n') [[likely]]
@@ -63,7 +63,7 @@ class LineReader {
     }
   }
   // Closes the input unless it is descriptor 0, 1 or 2.
-  [[gnu::always_inline]] inline void close() {
+  [[gnu::always_inline]] void close() {
     close_unchecked();
     io_check();
   }
@@ -82,7 +82,7 @@ class LineReader {
   // One read(2) of up to a block behind the unread bytes, after making room;
   // the number of bytes read, 0 at end of file and after a failure, which it
   // records. Once an error is pending it reads nothing.
-  [[gnu::always_inline]] inline std::size_t read_more() noexcept {
+  [[gnu::always_inline]] std::size_t read_more() noexcept {
     if (end_ > move_mark_) [[unlikely]]
       make_room();
     std::size_t n = 0;

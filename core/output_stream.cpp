@@ -4,8 +4,8 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "error_numbers.hpp"
@@ -165,8 +165,7 @@ void OutputStream::append_tab_run(unsigned long long count) noexcept {
   // Off a terminal a statement's end writes nothing, so the TABs go in as runs.
   while (count > 0 && pending_error == 0) {
     if (pending_ == kBlock && !write_out()) return record_error(kWriteFailed);
-    std::size_t run = kBlock - pending_;
-    if (run > count) run = count;
+    std::size_t run = std::min<std::size_t>(kBlock - pending_, count);
     std::memset(buffer_ + pending_, '\t', run);
     publish(pending_ + run);
     count -= run;

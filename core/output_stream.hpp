@@ -32,18 +32,18 @@ class OutputStream {
   // block out when more bytes follow it. The two line writers below store a
   // line that fits in the buffer off a terminal at once, with one test for
   // room, then write out a block it completes.
-  [[gnu::always_inline]] inline void write(std::string_view text) {
+  [[gnu::always_inline]] void write(std::string_view text) {
     append(text.data(), text.size());
     io_check();
   }
   // Ends the current write statement with the line end.
-  [[gnu::always_inline]] inline void end_line() {
+  [[gnu::always_inline]] void end_line() {
     append_byte('\n');
     end_statement();
     io_check();
   }
   // One whole line as one write statement.
-  [[gnu::always_inline]] inline void write_line(std::string_view text) {
+  [[gnu::always_inline]] void write_line(std::string_view text) {
     append(text.data(), text.size());
     end_line();
   }
@@ -51,44 +51,39 @@ class OutputStream {
   // then a fixed piece and a line from the reader as one; all of them stored
   // at once after one test for room. `count` is at most one more than the
   // length of a line read before, so the size computed for it cannot overflow.
-  [[gnu::always_inline]] inline void write_lines_then_line(std::string_view text,
-                                                           std::uint64_t count,
-                                                           std::string_view piece,
-                                                           std::string_view line) {
+  [[gnu::always_inline]] void write_lines_then_line(std::string_view text, std::uint64_t count,
+                                                    std::string_view piece, std::string_view line) {
     std::size_t at = pending_;
     std::size_t end = at + count * (text.size() + 1) + piece.size() + line.size() + 1;
-    if (text.size() < kCopyStep && store_fast(
-                                       end, [&]() __attribute__((always_inline)) {
-                                         char* to = store_copies(buffer_ + at, text, count);
-                                         std::memcpy(to, piece.data(), piece.size());
-                                         copy_line(to + piece.size(), line);
-                                         buffer_[end - 1] = '\n';
-                                       }))
-      return;
+    auto store = [&]() __attribute__((always_inline)) {
+      char* to = store_copies(buffer_ + at, text, count);
+      std::memcpy(to, piece.data(), piece.size());
+      copy_line(to + piece.size(), line);
+      buffer_[end - 1] = '\n';
+    };
+    if (text.size() < kCopyStep && store_fast(end, store)) return;
     append_lines_then_line(text, count, piece, line);
     io_check();
   }
   // `tabs` TABs, each a write statement of its own, then a line from the
   // reader and the line end as one.
-  [[gnu::always_inline]] inline void write_indented_line(unsigned long long tabs,
-                                                         std::string_view line) {
+  [[gnu::always_inline]] void write_indented_line(unsigned long long tabs, std::string_view line) {
     std::size_t at = pending_;
     std::size_t size = tabs + line.size() + 1;
-    if (tabs <= kTabStore && store_fast(
-                                 at + size, [&]() __attribute__((always_inline)) {
-                                   char* to = buffer_ + at;
-                                   std::memset(to, '\t', kTabStore);
-                                   copy_line(to + tabs, line);
-                                   to[size - 1] = '\n';
-                                 }))
-      return;
+    auto store = [&]() __attribute__((always_inline)) {
+      char* to = buffer_ + at;
+      std::memset(to, '\t', kTabStore);
+      copy_line(to + tabs, line);
+      to[size - 1] = '\n';
+    };
+    if (tabs <= kTabStore && store_fast(at + size, store)) return;
     append_indented_line(tabs, line);
     io_check();
   }
 
   // Unchecked operations; a failed write-out records error 101. Bytes
   // appended after that are dropped, never written.
-  [[gnu::always_inline]] inline void append(const char* data, std::size_t size) noexcept {
+  [[gnu::always_inline]] void append(const char* data, std::size_t size) noexcept {
     if (size <= kBlock - pending_) [[likely]] {
       if (size == 0) return;  // an empty view may have no bytes behind it at all
       std::memcpy(buffer_ + pending_, data, size);
@@ -97,12 +92,12 @@ class OutputStream {
     }
     append_long(data, size);
   }
-  [[gnu::always_inline]] inline void append_byte(char byte) noexcept {
+  [[gnu::always_inline]] void append_byte(char byte) noexcept {
     if (pending_ == kBlock && !write_out()) return record_error(kWriteFailed);
     buffer_[pending_] = byte;
     publish(pending_ + 1);
   }
-  [[gnu::always_inline]] inline void append_tabs(unsigned long long count) noexcept {
+  [[gnu::always_inline]] void append_tabs(unsigned long long count) noexcept {
     // A short run of TABs off a terminal: one store of kTabStore bytes into the slack.
     if (count <= kTabStore && count <= kBlock - pending_ && !on_terminal()) [[likely]] {
       std::memset(buffer_ + pending_, '\t', kTabStore);
@@ -140,14 +135,16 @@ class OutputStream {
   // step, and returns the end of the last. The copies go in as 16-byte
   // pieces of the repeated line, each at the next whole line; the first is
   // stored even when `count` is 0, for what is stored next to overwrite.
-  [[gnu::always_inline]] static inline char* store_copies(char* to, std::string_view text,
-                                                          std::uint64_t count) noexcept {
+  [[gnu::always_inline]] static char* store_copies(char* to, std::string_view text,
+                                                   std::uint64_t count) noexcept {
     const std::size_t line = text.size() + 1;
     char* end = to + count * line;
     char piece[kCopyStep];
-#pragma GCC unroll 16
-    for (std::size_t i = 0; i < kCopyStep; ++i)
+    // Unrolled whole, the piece is a few stores; GCC keeps the loop without
+    // the pragma, and tab2vrex then takes four times the instructions.
+    _Pragma("GCC unroll 16") for (std::size_t i = 0; i < kCopyStep; ++i) {
       piece[i] = i % line < text.size() ? text[i % line] : '\n';
+    }
     const std::size_t per_piece = kCopyStep / line;
     std::memcpy(to, piece, kCopyStep);
     if (count > per_piece) [[unlikely]] {
@@ -159,7 +156,7 @@ class OutputStream {
     return end;
   }
   // Copies a line from the reader in whole steps, into the buffer's slack.
-  [[gnu::always_inline]] static inline void copy_line(char* to, std::string_view line) noexcept {
+  [[gnu::always_inline]] static void copy_line(char* to, std::string_view line) noexcept {
     std::memcpy(to, line.data(), kCopyStep);
     std::memcpy(to + kCopyStep, line.data() + kCopyStep, kCopyStep);
     if (line.size() > kShortCopy) [[unlikely]] {
@@ -174,7 +171,7 @@ class OutputStream {
   // appending byte by byte would once a byte lies beyond it, and checked.
   // False, with nothing stored, when the line must take the slow way.
   template <class Store>
-  [[gnu::always_inline]] inline bool store_fast(std::size_t end, Store store) {
+  [[gnu::always_inline]] bool store_fast(std::size_t end, Store store) {
     if (end <= fast_limit_) [[likely]] {
       store();
       publish(end);
@@ -190,16 +187,11 @@ class OutputStream {
   // Makes the bytes stored up to `end` pending, only once they are stored: a
   // signal handler that writes the buffer out never finds a byte pending that
   // is not there yet.
-  [[gnu::always_inline]] inline void publish(std::size_t end) noexcept {
-    // An empty asm that reads the buffer and may change pending_ keeps the
-    // stores in order, and asks nothing else of the compiler, unlike a fence.
-    asm volatile("" : "+m"(pending_) : "m"(buffer_));
-    pending_ = end;
-  }
+  [[gnu::always_inline]] void publish(std::size_t end) noexcept;
   // Marks [data, data + size) as handed to write(2), and [data, end) as what
   // its caller has still to get out, as long as the flight is under way;
   // `end` instead of the pending bytes is what a signal handler writes out.
-  [[gnu::always_inline]] inline void begin_flight(const char* data, const char* end) noexcept {
+  [[gnu::always_inline]] void begin_flight(const char* data, const char* end) noexcept {
     flight_.data = data;
     flight_.taken = 0;
     std::atomic_signal_fence(std::memory_order_release);
@@ -207,7 +199,7 @@ class OutputStream {
     std::atomic_signal_fence(std::memory_order_release);
   }
   // Ends the flight once the buffer says again what is pending.
-  [[gnu::always_inline]] inline void end_flight() noexcept {
+  [[gnu::always_inline]] void end_flight() noexcept {
     std::atomic_signal_fence(std::memory_order_release);
     flight_.end = nullptr;
   }
@@ -230,9 +222,7 @@ class OutputStream {
   void append_indented_line(unsigned long long tabs, std::string_view line) noexcept;
 
   // On a terminal every write statement is written out at its end.
-  bool on_terminal() const noexcept {
-    return fast_limit_ == 0;
-  }
+  bool on_terminal() const noexcept { return fast_limit_ == 0; }
 
   int fd_;
   // The end of the bytes a fast store may leave buffered: kBlock, or 0 on a
@@ -250,6 +240,13 @@ class OutputStream {
   // A block, room for what a line stores beyond it, and slack for whole stores.
   char buffer_[2 * kBlock + kStoreSlack] = {};
 };
+
+inline void OutputStream::publish(std::size_t end) noexcept {
+  // An empty asm that reads the buffer and may change pending_ keeps the
+  // stores in order, and asks nothing else of the compiler, unlike a fence.
+  asm volatile("" : "+m"(pending_) : "m"(buffer_));
+  pending_ = end;
+}
 
 // Standard output and the error stream, set up before main runs.
 extern OutputStream out;

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "processor.hpp"
 
+#if !defined(__x86_64__) && !defined(__i386__) && !defined(__aarch64__)
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#endif
 
 // The system calls, as functions of their own in assembly: each label marks
 // one instruction for write_taken. Between `returned` and `counted` the

@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: MIT
 // tab2vrex: converts a tab-indented outline into a vrex outline file.
-#include <cstdint>
-
 #include "command_frame.hpp"
 #include "line_ends.hpp"
 #include "outline_format.hpp"
@@ -19,7 +17,7 @@ constexpr ProgramText kText = {
 // The depth of a tab outline line: the number of TABs that start it. The
 // line end that follows a line from the reader ends the run at the latest.
 std::size_t leading_tabs(std::string_view line) {
-  return leading_run(line.data(), kTab);
+  return leading_run(line.data(), kTab);  // NOLINT(bugprone-suspicious-stringview-data-usage)
 }
 
 // The input's name in the header, each LF and CR written as '?', so that the
