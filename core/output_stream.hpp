@@ -188,9 +188,10 @@ class OutputStream {
   // signal handler that writes the buffer out never finds a byte pending that
   // is not there yet.
   [[gnu::always_inline]] void publish(std::size_t end) noexcept;
-  // Marks [data, data + size) as handed to write(2), and [data, end) as what
-  // its caller has still to get out, as long as the flight is under way;
-  // `end` instead of the pending bytes is what a signal handler writes out.
+  // Marks the bytes from `data` as being handed to write(2), and [data, end)
+  // as what the caller still has to get out: while the flight is under way,
+  // a signal handler writes out the part of that the kernel has not taken,
+  // in place of the pending bytes.
   [[gnu::always_inline]] void begin_flight(const char* data, const char* end) noexcept {
     flight_.data = data;
     flight_.taken = 0;

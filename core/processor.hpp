@@ -10,6 +10,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define OUTLINE_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OUTLINE_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(OUTLINE_ADDRESS_SANITIZER)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace outline {
 
 // Where a signal interrupted the program; 0 or null where the processor's
@@ -27,10 +38,27 @@ struct Interrupted {
 extern "C" long outline_read_call(int fd, char* data, std::size_t size) noexcept;
 extern "C" long outline_write_call(int fd, const char* data, std::size_t size,
                                    long* taken) noexcept;
+
+// The sanitizer build checks the bytes a call reads or writes, as it checks
+// the C library's calls.
+#if defined(OUTLINE_ADDRESS_SANITIZER)
+inline void check_call_bytes(const char* data, std::size_t size) noexcept {
+  // The sanitizer's interface takes the bytes as mutable; it only reads them.
+  void* bad = __asan_region_is_poisoned(const_cast<char*>(data), size);
+  if (bad == nullptr) return;
+  __asan_describe_address(bad);
+  __builtin_trap();
+}
+#else
+inline void check_call_bytes(const char*, std::size_t) noexcept {}
+#endif
+
 inline long read_call(int fd, char* data, std::size_t size) noexcept {
+  check_call_bytes(data, size);
   return outline_read_call(fd, data, size);
 }
 inline long write_call(int fd, const char* data, std::size_t size, long* taken) noexcept {
+  check_call_bytes(data, size);
   return outline_write_call(fd, data, size, taken);
 }
 
