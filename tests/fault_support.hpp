@@ -48,6 +48,8 @@ struct Program {
   // A short input with every kind of line end, and what a run makes of it.
   const char* sample;
   std::string (*sample_output)(const std::string& name);
+  // The start of the line of its main.cpp that writes an item.
+  const char* item_write;
 };
 
 inline std::string tab_document(int items) {
@@ -76,13 +78,14 @@ inline const Program kPrograms[] = {
      [](const std::string& name) {
        return outline_model::tab2vrex_header(name) +
               "NODE a\nNODE b\nDONE\nDONE\nNODE c\nDONE\nSTOP\n";
-     }},
+     },
+     "out.write_lines_then_line("},
     {"vrex2tab", vrex2tab_path, vrex_document,
      [](const std::string& text) { return "NOTE\nNODE\nNODE " + text + "\n"; },
      [](const std::string& text) { return text + "\n"; }, "",
      [](const std::string&) { return std::string(); }, "Usage: vrex2tab <vrex file>\n",
      "NOTE\nNODE\nNODE a\nNODE b\r\nDONE\rNODE c",
-     [](const std::string&) { return std::string("a\n\tb\n\tc\n"); }},
+     [](const std::string&) { return std::string("a\n\tb\n\tc\n"); }, "out.write_indented_line("},
 };
 
 inline void PrintTo(const Program& program, std::ostream* os) {
@@ -98,16 +101,19 @@ std::string program_and_case(const testing::TestParamInfo<std::tuple<Program, Ca
 // Runs `program argument` under strace with `fault` (the value of -e inject=)
 // injected into the system calls on `path` only: the sanitizer runtime makes
 // reads, writes and opens of its own before main, which would shift a count.
-// The trace, with each injected call marked, goes to `trace_path`.
+// The trace, with each injected call marked, goes to `trace_path`; `more`
+// are further strace options, such as another -P path and -e inject.
 // LeakSanitizer cannot run under ptrace, so it is switched off there.
 inline Result run_injected(const Program& program, const std::string& argument,
                            const std::string& path, const std::string& fault,
                            const std::string& stdout_path = {},
-                           const std::string& trace_path = "/dev/null") {
+                           const std::string& trace_path = "/dev/null",
+                           const std::vector<std::string>& more = {}) {
   Run request;
-  request.argv = {
-      "strace", "-f", "-o", trace_path,        "-E",           "ASAN_OPTIONS=detect_leaks=0",
-      "-P",     path, "-e", "inject=" + fault, program.path(), argument};
+  request.argv = {"strace", "-f", "-o", trace_path,       "-E", "ASAN_OPTIONS=detect_leaks=0",
+                  "-P",     path, "-e", "inject=" + fault};
+  request.argv.insert(request.argv.end(), more.begin(), more.end());
+  request.argv.insert(request.argv.end(), {program.path(), argument});
   request.stdout_path = stdout_path;
   return run(request);
 }
@@ -173,6 +179,27 @@ inline void expect_location_in_main(const Program& program, const std::string& d
   const std::string file = std::string(program.name) + "/main.cpp:";
   std::size_t at = chain.back().find(file);
   EXPECT_TRUE(at != std::string::npos && (at == 0 || chain.back()[at - 1] == '/')) << lookup.out;
+}
+
+// Checks, where the program carries line information, that the code location
+// `digits` of a report resolves to the line of its main.cpp that writes an item.
+inline void expect_location_at_item_write(const Program& program, const std::string& digits) {
+  if (!has_line_information(program.path())) return;
+  const std::string file = std::string(program.name) + "/main.cpp";
+  std::vector<std::string> source = lines(read_file(source_path(file)));
+  auto at = std::find_if(source.begin(), source.end(), [&](const std::string& line) {
+    return line.find(program.item_write) != std::string::npos;
+  });
+  ASSERT_NE(at, source.end()) << file << " has no line " << program.item_write;
+  const std::string expected = file + ":" + std::to_string(at - source.begin() + 1);
+  Result lookup = run({"addr2line", "-i", "-e", program.path(), "0x" + digits});
+  std::vector<std::string> chain = lines(lookup.out);
+  ASSERT_FALSE(chain.empty());
+  std::size_t found = chain.back().find(expected);
+  EXPECT_TRUE(found != std::string::npos && (found + expected.size() == chain.back().size() ||
+                                             chain.back()[found + expected.size()] == ' '))
+      << "$" << digits << " is not at " << expected << ":\n"
+      << lookup.out;
 }
 
 }  // namespace outline_test

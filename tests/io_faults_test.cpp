@@ -200,7 +200,19 @@ struct WriteCase {
   const char* result;  // error=ERRNO or retval=COUNT
   When when;
   std::size_t line = 0;  // the length of the one item, or 0 for the usual document
+  std::string (*vrex_document)() = nullptr;  // vrex2tab's input instead; tab2vrex skips
+  const char* read_fault = nullptr;          // injected into the input's reads too
+  bool at_item_write = false;                // the report names main's line that writes
+  bool no_read_after = false;                // no read(2) of the input after the failure
 };
+
+// Nodes nested 40 deep, each with the text x: the end of block 2 lies among
+// the 30 TABs before the 31st item.
+std::string deep_document() {
+  std::string document = "NODE\n";
+  for (int i = 0; i < 40; ++i) document += "NODE x\n";
+  return document;
+}
 
 void PrintTo(const WriteCase& c, std::ostream* os) {
   *os << c.name;
@@ -210,16 +222,30 @@ class WriteFault : public testing::TestWithParam<std::tuple<Program, WriteCase>>
 
 TEST_P(WriteFault, StopsWith101AndKeepsEarlierBlocks) {
   const auto& [program, c] = GetParam();
-  Fixture fixture = c.line == 0 ? Fixture(program)
-                                : Fixture(program, program.single_item(std::string(c.line, 'x')));
+  if (c.vrex_document != nullptr && program.name != std::string("vrex2tab")) GTEST_SKIP();
+  Fixture fixture = c.vrex_document != nullptr ? Fixture(program, c.vrex_document())
+                    : c.line == 0              ? Fixture(program)
+                                  : Fixture(program, program.single_item(std::string(c.line, 'x')));
   ASSERT_GT(fixture.writes(), 2);
   int call = call_number(c.when, fixture.writes());
+  std::vector<std::string> more;
+  if (c.read_fault != nullptr || c.no_read_after) more = {"-P", fixture.input()};
+  if (c.read_fault != nullptr)
+    more.insert(more.end(), {"-e", "inject=read:" + std::string(c.read_fault)});
   Result result = run_injected(program, fixture.input(), fixture.output(),
                                "write:" + std::string(c.result) + ":when=" + std::to_string(call),
-                               fixture.output());
+                               fixture.output(), fixture.trace(), more);
   EXPECT_EQ(result.status, 101);
-  expect_main_report(result.err, 101);
+  std::string location = expect_main_report(result.err, 101);
+  if (c.at_item_write && !location.empty()) expect_location_at_item_write(program, location);
   EXPECT_EQ(read_file(fixture.output()), fixture.clean().substr(0, kBlock * (call - 1)));
+  if (c.no_read_after) {
+    std::string trace = read_file(fixture.trace());
+    std::size_t failed = trace.find("(INJECTED)");
+    ASSERT_NE(failed, std::string::npos) << trace;
+    EXPECT_EQ(trace.find("read(", failed), std::string::npos) << "read on after the failure:\n"
+                                                              << trace;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -235,7 +261,24 @@ INSTANTIATE_TEST_SUITE_P(
                                      // One item's text goes out in several blocks at once:
                                      // after the failed one, none of the others.
                                      WriteCase{"EioWithinLongLine", "error=EIO", When::Second,
-                                               2000})),
+                                               2000},
+                                     // The check after an item completes a block and passes it on.
+                                     WriteCase{.name = "EioItemCompletesBlock",
+                                               .result = "error=EIO",
+                                               .when = When::Second,
+                                               .at_item_write = true},
+                                     // errno still says EAGAIN from the read: short is short.
+                                     WriteCase{.name = "ShortAfterReadRetried",
+                                               .result = "retval=100",
+                                               .when = When::Second,
+                                               .read_fault = "error=EAGAIN:when=1"},
+                                     // Block 2 fills inside a run of more than 16 TABs.
+                                     WriteCase{.name = "EioInsideLongTabRun",
+                                               .result = "error=EIO",
+                                               .when = When::Second,
+                                               .vrex_document = deep_document,
+                                               .at_item_write = true,
+                                               .no_read_after = true})),
     program_and_case<WriteCase>);
 
 // --- A failing close comes after the whole document.

@@ -324,7 +324,10 @@ INSTANTIATE_TEST_SUITE_P(
                             "NODE\nDONE\nSTOP\n" + std::string(600, 'x'), 1},
                     EndCase{"Tab2vrexLines", true, "a\n\tb\n", 2},
                     // End of input ends a last line without a read for its terminator.
-                    EndCase{"Tab2vrexLastLineUnterminated", true, "a\nb", 3}),
+                    EndCase{"Tab2vrexLastLineUnterminated", true, "a\nb", 3},
+                    // An LF that ends the buffered bytes behind a VT or FF ends its line.
+                    EndCase{"Tab2vrexLfLastAfterVt", true, "a\v\n", 2},
+                    EndCase{"Vrex2tabLfLastAfterFf", false, "NODE\nNODE a\f\n", 4}),
     [](const auto& info) { return info.param.name; });
 
 // --- An end of input that is not final: on a terminal or a socket, reading
