@@ -24,7 +24,9 @@ void record_errno(int err) noexcept;
 std::uint16_t take_pending_error() noexcept;
 
 // Stops the run with the pending error, located at the call in the caller.
-// Never returns; not declared so, which keeps that location inside the caller.
+// Never returns, but is not declared [[noreturn]], nor is normal_end: each
+// call then has a return address behind it, inside the caller, for the
+// report's location and call chain.
 [[gnu::noinline, gnu::cold]] void io_check_failed();
 
 // The I/O check, inlined so that a report names the line of the operation checked.

@@ -56,6 +56,7 @@ void install_fault_handlers() noexcept {
   action.sa_sigaction = on_fault;
   action.sa_flags = SA_SIGINFO;
   fault_signal_set(&action.sa_mask);
+  // sigaction and sigprocmask fail only on a bad signal, `how` or address.
   for (int signal : kFaultSignals) sigaction(signal, &action, nullptr);
   // The mask is inherited across exec: a parent may have blocked them.
   unblock_fault_signals();

@@ -62,8 +62,12 @@ std::size_t LineReader::read_block_again(int err) noexcept {
         return 0;
       }
       // A non-blocking descriptor: wait until it has data, then read again.
+      // A wait that fails (but for a signal) fails the read.
       pollfd ready{fd_, POLLIN, 0};
-      ::poll(&ready, 1, -1);
+      if (::poll(&ready, 1, -1) < 0 && errno != EINTR) {
+        record_errno(errno);
+        return 0;
+      }
     }
     long n = read_call(fd_, end_, kBlock);
     if (n >= 0) return static_cast<std::size_t>(n);

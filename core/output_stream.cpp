@@ -23,13 +23,13 @@ OutputStream::OutputStream(int fd) noexcept : fd_(fd), fast_limit_(is_terminal(f
 namespace {
 
 // True when a write(2) that failed with `err` may be tried again: after
-// EINTR, and after EAGAIN once the descriptor is writable.
+// EINTR, and after EAGAIN once the descriptor is writable. A wait that fails
+// (but for a signal) fails the write.
 [[gnu::noinline, gnu::cold]] bool may_write_again(int fd, int err) noexcept {
   if (err == EINTR) return true;
   if (err != EAGAIN) return false;
   pollfd ready{fd, POLLOUT, 0};
-  ::poll(&ready, 1, -1);
-  return true;
+  return ::poll(&ready, 1, -1) >= 0 || errno == EINTR;
 }
 
 }  // namespace
