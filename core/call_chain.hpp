@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Code locations as a report shows them: addresses relative to where the
-// executable was loaded, and the chain of return addresses up to main.
+// Code locations as a report shows them: addresses in the executable as it
+// was linked (a position-independent one's less its load address), and the
+// chain of return addresses up to main.
 #pragma once
 
 #include <cstddef>

@@ -81,7 +81,8 @@ void write_report(unsigned number, std::uintptr_t location, void* frame, void* f
   end_report_line();
 }
 
-// The stop under way, if any: once begun, a stop is not interrupted.
+// The stop under way, if any. Once begun, a stop goes on: a fault signal sent
+// from outside changes nothing of it, and a real fault ends it at once.
 volatile sig_atomic_t stopping = 0;
 volatile sig_atomic_t stop_status = 0;
 // Set once the whole report is in the error stream, for a fault in the

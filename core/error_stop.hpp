@@ -10,8 +10,9 @@ namespace outline {
 
 // Error number recorded by a failed input or output operation; 0 for none.
 // While it is non-zero the reader reads and closes nothing, and the output's
-// statement-by-statement ways stop; bytes appended to the output are still
-// buffered, for the stop to write out.
+// statement-by-statement ways stop; bytes appended to the output are
+// buffered for the stop to write out, unless a write-out failed, after which
+// no byte is written.
 extern std::uint16_t pending_error;
 
 // Records `number` unless an error is already pending.

@@ -21,7 +21,7 @@ namespace outline {
 //   the latest; next_line then reads on, never taking it for a line end;
 // - kLineSlack bytes follow buffer_end_: so many from end_, and from the end
 //   of every line handed out, may be read.
-// read_more restores this after every read; nothing else writes the CR.
+// read_more restores this after every read; the first buffer starts with it.
 class LineReader {
  public:
   static constexpr std::size_t kBlock = 256;

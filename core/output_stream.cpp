@@ -76,7 +76,8 @@ void OutputStream::write_out_interrupted(const ucontext_t& context) noexcept {
 }
 
 void OutputStream::pass_block_on() noexcept {
-  // One write(2) that takes the whole block, as nearly always; else retried.
+  // One write(2) that takes the whole block, as nearly always; else retried
+  // after EINTR or EAGAIN, or the block is lost.
   begin_flight(buffer_, buffer_ + pending_);
   long n = broken_ ? -1 : write_call(fd_, buffer_, kBlock, &flight_.taken);
   if (n != static_cast<long>(kBlock)) [[unlikely]]

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Shared pieces of the fuzz targets: a program's main routine run in-process on
-// memory files, and the reference split of bytes into lines.
+// memory files, with checks that abort for libFuzzer to keep the input.
 #pragma once
 
 #include <cstddef>

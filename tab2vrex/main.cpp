@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
   out.write_line(kNote);
   out.write_line(kNode);  // the document root
 
-  // The items opened and not yet closed: the previous item and those it nests under.
+  // One more than the previous item's depth: in an outline that deepens one
+  // level at a time, the items open, the previous one and those it nests under.
   std::size_t open_items = 0;
   std::string_view line;
   while (input.next_line(line)) {

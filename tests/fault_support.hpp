@@ -149,9 +149,9 @@ inline bool has_line_information(const std::string& path) {
 // Checks that the code location `digits` of a report lies in the main routine
 // of `program`, as far as the binary tells: the symbol table always names
 // `main` (or its cold part), and where there is line information the inline
-// chain ends in a line of the program's main.cpp. Locations are offsets from
-// the executable's load address, so this holds for the static build and for
-// the position-independent sanitizer build alike.
+// chain ends in a line of the program's main.cpp. Locations are addresses in
+// the executable as linked, so this holds for the static build and for the
+// position-independent sanitizer build alike.
 inline void expect_location_in_main(const Program& program, const std::string& digits) {
   const std::uint64_t location = std::stoull(digits, nullptr, 16);
   // The function: the nearest symbol at or below the location.
