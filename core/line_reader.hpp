@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "error_stop.hpp"
+#include "io_check.hpp"
 #include "line.hpp"
 #include "line_ends.hpp"
 #include "processor.hpp"

@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "error_numbers.hpp"
-#include "error_stop.hpp"
+#include "io_check.hpp"
 #include "line.hpp"
 
 namespace outline {

@@ -15,7 +15,7 @@
 #include <memory>
 #include <random>
 
-#include "error_stop.hpp"
+#include "io_check.hpp"
 #include "output_stream.hpp"
 #include "process_end.hpp"
 

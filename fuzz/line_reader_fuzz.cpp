@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "error_stop.hpp"
 #include "harness.hpp"
+#include "io_check.hpp"
 #include "line_reader.hpp"
 #include "models.hpp"
 
