@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "block.hpp"
 #include "io_check.hpp"
 #include "line.hpp"
 #include "line_ends.hpp"
@@ -24,8 +25,6 @@ namespace outline {
 // read_more restores this after every read; the first buffer starts with it.
 class LineReader {
  public:
-  static constexpr std::size_t kBlock = 256;
-
   LineReader() = default;
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;

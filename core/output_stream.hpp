@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "block.hpp"
 #include "error_numbers.hpp"
 #include "io_check.hpp"
 #include "line.hpp"
@@ -20,8 +21,6 @@ namespace outline {
 
 class OutputStream {
  public:
-  static constexpr std::size_t kBlock = 256;
-
   // Makes the terminal test on `fd`.
   explicit OutputStream(int fd) noexcept;
   OutputStream(const OutputStream&) = delete;

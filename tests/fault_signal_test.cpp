@@ -484,8 +484,6 @@ INSTANTIATE_TEST_SUITE_P(
 // strace delivers the signal as the call returns, after the kernel took the
 // block; on a full pipe it cuts the waiting call short before it took anything.
 
-constexpr std::size_t kBlock = 256;
-
 // The end of the write statements stored together with the byte at `at` of
 // `document`, a clean run's output: a line's, but tab2vrex stores the DONE
 // records before an item with the item's line.

@@ -17,6 +17,9 @@
 
 namespace outline_test {
 
+// Bytes per read(2) and per written block.
+inline constexpr std::size_t kBlock = 256;
+
 // The test programs are built with the same sanitizer flags as the programs.
 #if defined(__SANITIZE_ADDRESS__)
 inline constexpr bool kSanitized = true;

@@ -18,8 +18,6 @@
 namespace outline_test {
 namespace {
 
-constexpr std::size_t kBlock = 256;  // bytes per read(2) and per written block
-
 // A document on disk for one program, with the output of a clean run.
 class Fixture {
  public:
