@@ -40,17 +40,26 @@ class LineReader {
   [[gnu::always_inline]] bool next_line(std::string_view& line) {
     // Most lines end in LF among the unread bytes.
     std::size_t length = candidate_line_length(next_);
-    if (next_[length] == '\n') [[likely]]
-      return take(line, length, 1);
+    if (next_[length] == '\n') [[likely]] {
+      take(line, length, 1);
+      return true;
+    }
     // The slow way: `length` bytes hold no LF or CR; a VT or FF, or a CR
     // whose next byte, unread, tells CR from CR LF, may follow. Scan on past
     // them, or read a block behind the unread bytes and scan the new bytes.
     for (;;) {
       if (length != available()) [[unlikely]] {
         length += line_length(next_ + length);
-        if (length + 1 < available())
-          return take(line, length, next_[length] == '\r' && next_[length + 1] == '\n' ? 2 : 1);
-        if (length + 1 == available() && next_[length] == '\n') return take(line, length, 1);
+        if (length + 1 < available()) {
+          take(line, length, next_[length] == '\r' && next_[length + 1] == '\n' ? 2 : 1);
+          return true;
+        }
+        // An LF that ends the unread bytes; a CR there waits for the read
+        // that tells CR from CR LF.
+        if (length + 1 == available() && next_[length] == '\n') {
+          take(line, length, 1);
+          return true;
+        }
       }
       if (read_more() == 0) [[unlikely]] {  // end of input ends a last line
         io_check();
@@ -58,7 +67,10 @@ class LineReader {
         return line.data() != end_;  // false when no byte was left
       }
       length += candidate_line_length(next_ + length, available() - length);
-      if (next_[length] == '\n') return take(line, length, 1);
+      if (next_[length] == '\n') {
+        take(line, length, 1);
+        return true;
+      }
     }
   }
   // Closes the input unless it is descriptor 0, 1 or 2.
@@ -72,10 +84,9 @@ class LineReader {
   static constexpr std::size_t kFirstCapacity = 16 * kBlock;
 
   // The first `length` unread bytes as the line, `terminator` bytes after them consumed.
-  bool take(std::string_view& line, std::size_t length, std::size_t terminator) noexcept {
+  void take(std::string_view& line, std::size_t length, std::size_t terminator) noexcept {
     line = {next_, length};
     next_ += length + terminator;
-    return true;
   }
   std::size_t available() const noexcept { return static_cast<std::size_t>(end_ - next_); }
   // One read(2) of up to a block behind the unread bytes, after making room;

@@ -148,7 +148,7 @@ void OutputStream::append_lines_then_line(std::string_view text, std::uint64_t c
 }
 
 void OutputStream::append_indented_line(unsigned long long tabs, std::string_view line) noexcept {
-  append_tabs(tabs);
+  append_tab_run(tabs);
   if (pending_error != 0) return;
   append(line.data(), line.size());
   append_byte('\n');

@@ -96,15 +96,6 @@ class OutputStream {
     buffer_[pending_] = byte;
     publish(pending_ + 1);
   }
-  [[gnu::always_inline]] void append_tabs(unsigned long long count) noexcept {
-    // A short run of TABs off a terminal: one store of kTabStore bytes into the slack.
-    if (count <= kTabStore && count <= kBlock - pending_ && !on_terminal()) [[likely]] {
-      std::memset(buffer_ + pending_, '\t', kTabStore);
-      publish(pending_ + count);
-      return;
-    }
-    append_tab_run(count);
-  }
   void end_statement() noexcept {
     if (on_terminal() && !write_out()) record_error(kWriteFailed);
   }
