@@ -3,8 +3,6 @@
 // into lines at LF, CR or CR LF; every line is handed out in place.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstddef>
 #include <string_view>
 

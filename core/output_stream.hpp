@@ -3,7 +3,6 @@
 // pipe, and every write statement written out at its end on a terminal.
 #pragma once
 
-#include <sys/types.h>
 #include <ucontext.h>
 
 #include <atomic>
