@@ -50,7 +50,7 @@ inline void check_call_bytes(const char* data, std::size_t size) noexcept {
   __builtin_trap();
 }
 #else
-inline void check_call_bytes(const char*, std::size_t) noexcept {}
+inline void check_call_bytes(const char* /*data*/, std::size_t /*size*/) noexcept {}
 #endif
 
 inline long read_call(int fd, char* data, std::size_t size) noexcept {
