@@ -16,7 +16,7 @@
 // The arguments of the call are those of the system call; the kernel keeps
 // every register but rax, rcx and r11, so r8 holds `taken` across it.
 asm(R"(
-  .text
+  .pushsection .text
   .globl outline_read_call
   .type outline_read_call, @function
 outline_read_call:
@@ -43,12 +43,13 @@ outline_write_counted:
   ret
   .cfi_endproc
   .size outline_write_call, . - outline_write_call
+  .popsection
 )");
 #elif defined(__i386__)
 // int $0x80, which returns to the next instruction, unlike the vDSO's entry;
 // esi holds `taken` across it.
 asm(R"(
-  .text
+  .pushsection .text
   .globl outline_read_call
   .type outline_read_call, @function
 outline_read_call:
@@ -99,11 +100,12 @@ outline_write_counted:
   ret
   .cfi_endproc
   .size outline_write_call, . - outline_write_call
+  .popsection
 )");
 #elif defined(__aarch64__)
 // x3 holds `taken` across the call, x9 the sum on its way to memory.
 asm(R"(
-  .text
+  .pushsection .text
   .globl outline_read_call
   .type outline_read_call, %function
 outline_read_call:
@@ -130,6 +132,7 @@ outline_write_counted:
   ret
   .cfi_endproc
   .size outline_write_call, . - outline_write_call
+  .popsection
 )");
 #endif
 
@@ -275,7 +278,7 @@ extern "C" long outline_write_call(int fd, const char* data, std::size_t size,
   return n;
 }
 
-long write_taken(const ucontext_t&, const long* taken) noexcept {
+long write_taken(const ucontext_t& /*context*/, const long* taken) noexcept {
   return writing_for == taken ? -1 : *taken;
 }
 
