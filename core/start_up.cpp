@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Start-up before main: the two output streams, then the fault handlers.
+// The start-up code, before main: the two output streams, where the program
+// was loaded, then the fault handlers.
 #include "call_chain.hpp"
 #include "fault_signals.hpp"
 #include "output_stream.hpp"
