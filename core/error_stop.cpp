@@ -136,7 +136,7 @@ void fault_in_stop(const ucontext_t& context) noexcept {
   // the process at once.
   pending_error = 0;
   out.write_out_interrupted(context);
-  // A report that was still being made stays as far as it was written.
+  // A whole report is finished; one still being made stays as far as it went.
   if (report_assembled != 0) {
     pending_error = 0;
     err.write_out_interrupted(context);

@@ -275,14 +275,16 @@ INSTANTIATE_TEST_SUITE_P(Programs, Handlers, testing::ValuesIn(kPrograms),
 // them sent from outside, and a fault as the kernel reports one.
 
 // What `fd` gives until its end (for a terminal, the end of its last holder)
-// or until nothing comes for 10 s.
-std::string read_to_end(int fd) {
+// or until nothing comes for 10 s; `chunk` gives the size of each read.
+std::string read_to_end(
+    int fd, const std::function<std::size_t()>& chunk = [] { return 4096; }) {
   std::string bytes;
-  char buffer[4096];
+  std::vector<char> buffer;
   for (pollfd ready{fd, POLLIN, 0}; poll(&ready, 1, 10'000) > 0;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    buffer.resize(chunk());
+    ssize_t n = ::read(fd, buffer.data(), buffer.size());
     if (n <= 0) break;
-    bytes.append(buffer, n);
+    bytes.append(buffer.data(), n);
   }
   return bytes;
 }
@@ -536,18 +538,9 @@ class Output {
     if (writer_ >= 0) close(writer_);
     writer_ = -1;
   }
-  // Everything the child wrote; `chunk` gives the size of each read.
+  // Everything the child wrote, read as read_to_end reads.
   std::string read_all(const std::function<std::size_t()>& chunk = [] { return 4096; }) {
-    if (reader_ < 0) return read_file(path_);
-    std::string bytes;
-    std::vector<char> buffer;
-    for (pollfd ready{reader_, POLLIN, 0}; poll(&ready, 1, 10'000) > 0;) {
-      buffer.resize(chunk());
-      ssize_t n = ::read(reader_, buffer.data(), buffer.size());
-      if (n <= 0) break;
-      bytes.append(buffer.data(), n);
-    }
-    return bytes;
+    return reader_ < 0 ? read_file(path_) : read_to_end(reader_, chunk);
   }
 
  private:
