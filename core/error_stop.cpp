@@ -29,7 +29,7 @@ void append_decimal(unsigned number) noexcept {
   std::size_t n = 0;
   do digits[sizeof digits - ++n] = static_cast<char>('0' + number % 10);
   while ((number /= 10) != 0);
-  err.append(digits + sizeof digits - n, n);
+  err.append_unchecked({digits + sizeof digits - n, n});
 }
 
 void append_location(std::uintptr_t address) noexcept {
@@ -37,33 +37,27 @@ void append_location(std::uintptr_t address) noexcept {
   std::uint32_t location = code_location(address);
   char text[9] = {'$'};
   for (int i = 8; i >= 1; --i, location >>= 4) text[i] = kHex[location & 0xF];
-  err.append(text, sizeof text);
-}
-
-// Ends a line of the report, a write statement of its own.
-void end_report_line() noexcept {
-  err.append_byte('\n');
-  err.end_statement();
+  err.append_unchecked({text, sizeof text});
 }
 
 void write_report(unsigned number, std::uintptr_t location, void* frame, void* floor) noexcept {
   std::uintptr_t chain[kChainLimit];
-  std::size_t limit = is_terminal(2) ? kTerminalChainLimit : kChainLimit;
+  std::size_t limit = err.flushes_each_statement() ? kTerminalChainLimit : kChainLimit;
   std::size_t count = walk_call_chain(frame, floor, chain, limit);
-  err.append("Runtime error ", 14);
+  err.append_unchecked("Runtime error ");
   append_decimal(number);
-  err.append(" at ", 4);
+  err.append_unchecked(" at ");
   append_location(location);
-  end_report_line();
-  err.append("  ", 2);
+  err.end_line_unchecked();
+  err.append_unchecked("  ");
   append_location(location);
-  end_report_line();
+  err.end_line_unchecked();
   for (std::size_t i = 0; i < count; ++i) {
-    err.append("  ", 2);
+    err.append_unchecked("  ");
     append_location(chain[i]);
-    end_report_line();
+    err.end_line_unchecked();
   }
-  end_report_line();
+  err.end_line_unchecked();
 }
 
 // The stop under way, if any. Once begun, a stop goes on: a fault signal sent

@@ -20,6 +20,11 @@ void record_error(std::uint16_t number) noexcept;
 // Records the error number that a failed open, read or close maps `err` to.
 void record_errno(int err) noexcept;
 
+// What ends a read(2) or write(2) on `fd` that failed with `err`: 0 when it
+// may be tried again (after EINTR, and after EAGAIN once poll(2) finds `fd`
+// ready for `events`), else the error number to report, `err` or the wait's.
+[[gnu::noinline, gnu::cold]] int retry_error(int fd, short events, int err) noexcept;
+
 // Returns the pending error number and sets it back to 0.
 std::uint16_t take_pending_error() noexcept;
 

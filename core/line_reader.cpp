@@ -56,19 +56,9 @@ void LineReader::make_room() noexcept {
 
 std::size_t LineReader::read_block_again(int err) noexcept {
   for (;;) {
-    // EINTR reads again, EAGAIN waits first.
-    if (err != EINTR) {
-      if (err != EAGAIN) {
-        record_errno(err);
-        return 0;
-      }
-      // A non-blocking descriptor: wait until it has data, then read again.
-      // A wait that fails (but for a signal) fails the read.
-      pollfd ready{fd_, POLLIN, 0};
-      if (::poll(&ready, 1, -1) < 0 && errno != EINTR) {
-        record_errno(errno);
-        return 0;
-      }
+    if ((err = retry_error(fd_, POLLIN, err)) != 0) {
+      record_errno(err);
+      return 0;
     }
     long n = read_call(fd_, end_, kBlock);
     if (n >= 0) return static_cast<std::size_t>(n);

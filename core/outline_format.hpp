@@ -14,6 +14,8 @@ inline constexpr std::string_view kStop = "STOP";
 
 // A written NODE record: keyword and separator, then the item's text.
 inline constexpr std::string_view kNodePrefix = "NODE ";
+// A DONE record with its line end.
+inline constexpr std::string_view kDoneLine = "DONE\n";
 
 inline constexpr std::string_view kCreatedFrom = "NOTE Created from ";
 inline constexpr std::string_view kByTab2vrex = " by tab2vrex";
@@ -22,6 +24,8 @@ inline constexpr std::string_view kByTab2vrex = " by tab2vrex";
 inline constexpr std::size_t kKeywordLength = 4;
 inline constexpr std::size_t kTextOffset = 5;
 
+// A tab outline's level of depth.
 inline constexpr char kTab = '\t';
+inline constexpr std::string_view kIndent = "\t";
 
 }  // namespace outline

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     // Close every open item this one does not nest under, then open this one.
     std::size_t closed = open_items > depth ? open_items - depth : 0;
     line.remove_prefix(depth);
-    out.write_lines_then_line(kDone, closed, kNodePrefix, line);
+    out.write_copies_then_line(kDoneLine, closed, kNodePrefix, line);
     open_items = depth + 1;
   }
   out.write_line(kDone);

@@ -82,13 +82,13 @@ inline const Program kPrograms[] = {
        return outline_model::tab2vrex_header(name) +
               "NODE a\nNODE b\nDONE\nDONE\nNODE c\nDONE\nSTOP\n";
      },
-     "out.write_lines_then_line("},
+     "out.write_copies_then_line("},
     {"vrex2tab", vrex2tab_path, vrex_document,
      [](const std::string& text) { return "NOTE\nNODE\nNODE " + text + "\n"; },
      [](const std::string& text) { return text + "\n"; }, "",
      [](const std::string&) { return std::string(); }, "Usage: vrex2tab <vrex file>\n",
      "NOTE\nNODE\nNODE a\nNODE b\r\nDONE\rNODE c",
-     [](const std::string&) { return std::string("a\n\tb\n\tc\n"); }, "out.write_indented_line("},
+     [](const std::string&) { return std::string("a\n\tb\n\tc\n"); }, "out.write_copies_then_line("},
 };
 
 inline void PrintTo(const Program& program, std::ostream* os) {

@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     } else if (is_record(line, kDone)) {
       --open_nodes;
     } else if (is_record(line, kNode)) {
-      out.write_indented_line(open_nodes - 1, record_text(line));
+      out.write_copies_then_line(kIndent, open_nodes - 1, "", record_text(line));
       ++open_nodes;
     }
   }
