@@ -36,19 +36,26 @@ void LineReader::make_room() noexcept {
   }
   long_lines_ = long_lines_ || unread > kBlock;
   auto size = static_cast<std::size_t>(buffer_end_ - buffer_);
-  const auto offset = static_cast<std::size_t>(next_ - buffer_);
-  if (size - unread < kBlock) {
+  if (size - unread >= kBlock) {
+    std::memmove(buffer_, next_, unread);
+  } else {
+    // Doubled by realloc when the unread bytes start a buffer it gave, else
+    // into a new one: either way they are copied once at most.
+    const bool in_place = next_ == buffer_ && buffer_ != first_buffer_;
     char* grown = nullptr;
-    if (size <= (SIZE_MAX - kLineSlack) / 2)
-      grown = static_cast<char*>(
-          std::realloc(buffer_ == first_buffer_ ? nullptr : buffer_, 2 * size + kLineSlack));
+    if (size <= (SIZE_MAX - kLineSlack) / 2) {
+      const std::size_t bytes = 2 * size + kLineSlack;
+      grown = static_cast<char*>(in_place ? std::realloc(buffer_, bytes) : std::malloc(bytes));
+    }
     if (grown == nullptr) return record_error(kOutOfMemory);  // the buffer is kept
-    if (buffer_ == first_buffer_) std::memcpy(grown, first_buffer_, size);
+    if (!in_place) {
+      std::memcpy(grown, next_, unread);
+      if (buffer_ != first_buffer_) std::free(buffer_);
+    }
     size *= 2;
     buffer_ = grown;
     buffer_end_ = buffer_ + size;
   }
-  std::memmove(buffer_, buffer_ + offset, unread);
   next_ = buffer_;
   end_ = buffer_ + unread;
   move_mark_ = long_lines_ ? buffer_ + size / 2 : buffer_end_ - kBlock;

@@ -9,7 +9,7 @@
 #include "block.hpp"
 #include "io_check.hpp"
 #include "line.hpp"
-#include "line_ends.hpp"
+#include "line_scan.hpp"
 #include "processor.hpp"
 
 namespace outline {

@@ -2,7 +2,7 @@
 // The processor-dependent code: the one read(2) and write(2) of the streams,
 // the registers a signal interrupted, what an interrupted write(2) took, the
 // x87 exception flags, how far back a call instruction starts, and whether
-// frame pointers lead to frame records. The line scans' is in line_ends.hpp.
+// frame pointers lead to frame records. The line scans' is in line_scan.hpp.
 #pragma once
 
 #include <ucontext.h>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // tab2vrex: converts a tab-indented outline into a vrex outline file.
 #include "command_frame.hpp"
-#include "line_ends.hpp"
+#include "line_scan.hpp"
 #include "outline_format.hpp"
 
 using namespace outline;

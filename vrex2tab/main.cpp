@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "command_frame.hpp"
+#include "line.hpp"
 #include "outline_format.hpp"
 
 using namespace outline;
@@ -19,7 +20,8 @@ constexpr ProgramText kText = {"Usage: vrex2tab <vrex file>",
 
 // The record kind in bytes 1 to 4; byte 5 is never examined. A line shorter
 // than a keyword is no record, and never matches: the line end behind it,
-// among the four bytes, is in no keyword.
+// among the four bytes, is in no keyword; the bytes past it may be read.
+static_assert(kKeywordLength <= kLineSlack);
 bool is_record(std::string_view line, std::string_view keyword) {
   return std::memcmp(line.data(), keyword.data(), kKeywordLength) == 0;
 }
