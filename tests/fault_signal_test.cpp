@@ -240,14 +240,8 @@ class Handlers : public testing::TestWithParam<Program> {};
 TEST_P(Handlers, InstalledInOrderThenUnblocked) {
   TempDir dir;
   outline_test::Run request;
-  request.argv = {"strace",
-                  "-o",
-                  dir.path("log"),
-                  "-e",
-                  "trace=rt_sigaction,rt_sigprocmask",
-                  "-E",
-                  "ASAN_OPTIONS=detect_leaks=0",
-                  GetParam().path()};
+  request.argv =
+      traced(dir.path("log"), {"-e", "trace=rt_sigaction,rt_sigprocmask"}, {GetParam().path()});
   ASSERT_EQ(run(request).status, 0);
   std::vector<std::string> calls = lines(read_file(dir.path("log")));
   // The last calls that set a handler of the four (a sanitizer runtime sets
@@ -581,10 +575,11 @@ TEST_P(SignalInWrite, OutputEndsWithTheBlocksStatements) {
   Start child;
   child.argv = {program.path(), input};
   if (c.sink != Sink::kFullPipe)
-    child.argv.insert(child.argv.begin(), {"strace", "-qq", "-o", "/dev/null", "-E",
-                                           "ASAN_OPTIONS=detect_leaks=0", "-P", output.path(), "-e",
-                                           "inject=write:signal=" + std::string(c.signal_name) +
-                                               ":when=" + std::to_string(block)});
+    child.argv = traced(
+        "/dev/null",
+        {"-qq", "-P", output.path(), "-e",
+         "inject=write:signal=" + std::string(c.signal_name) + ":when=" + std::to_string(block)},
+        child.argv);
   child.fds[1] = c.sink == Sink::kFullPipe ? full.writer() : output.writer();
   child.fds[2] = err;
   pid_t pid = start(child);

@@ -88,7 +88,8 @@ inline const Program kPrograms[] = {
      [](const std::string& text) { return text + "\n"; }, "",
      [](const std::string&) { return std::string(); }, "Usage: vrex2tab <vrex file>\n",
      "NOTE\nNODE\nNODE a\nNODE b\r\nDONE\rNODE c",
-     [](const std::string&) { return std::string("a\n\tb\n\tc\n"); }, "out.write_copies_then_line("},
+     [](const std::string&) { return std::string("a\n\tb\n\tc\n"); },
+     "out.write_copies_then_line("},
 };
 
 inline void PrintTo(const Program& program, std::ostream* os) {
@@ -106,17 +107,15 @@ std::string program_and_case(const testing::TestParamInfo<std::tuple<Program, Ca
 // reads, writes and opens of its own before main, which would shift a count.
 // The trace, with each injected call marked, goes to `trace_path`; `more`
 // are further strace options, such as another -P path and -e inject.
-// LeakSanitizer cannot run under ptrace, so it is switched off there.
 inline Result run_injected(const Program& program, const std::string& argument,
                            const std::string& path, const std::string& fault,
                            const std::string& stdout_path = {},
                            const std::string& trace_path = "/dev/null",
                            const std::vector<std::string>& more = {}) {
+  std::vector<std::string> options = {"-f", "-P", path, "-e", "inject=" + fault};
+  options.insert(options.end(), more.begin(), more.end());
   Run request;
-  request.argv = {"strace", "-f", "-o", trace_path,       "-E", "ASAN_OPTIONS=detect_leaks=0",
-                  "-P",     path, "-e", "inject=" + fault};
-  request.argv.insert(request.argv.end(), more.begin(), more.end());
-  request.argv.insert(request.argv.end(), {program.path(), argument});
+  request.argv = traced(trace_path, options, {program.path(), argument});
   request.stdout_path = stdout_path;
   return run(request);
 }

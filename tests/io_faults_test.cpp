@@ -334,14 +334,10 @@ TEST_P(KeptOpen, CloseFaultChangesNothing) {
   ASSERT_GE(input, 0);
   ASSERT_GE(output, 0);
   Start child;
-  // LeakSanitizer cannot run under strace: the sanitizer build runs without it.
-  child.argv = {"strace",       "-f",
-                "-o",           fixture.trace(),
-                "-E",           "ASAN_OPTIONS=detect_leaks=0",
-                "-e",           "trace=openat,close",
-                "-e",           "inject=close:error=EIO",
-                "-P",           fixture.input(),
-                program.path(), c.standard_input ? "" : fixture.input()};
+  child.argv = traced(
+      fixture.trace(),
+      {"-f", "-e", "trace=openat,close", "-e", "inject=close:error=EIO", "-P", fixture.input()},
+      {program.path(), c.standard_input ? "" : fixture.input()});
   child.fds[0] = c.standard_input ? input : -1;
   child.fds[1] = output;
   child.fds[2] = c.standard_input ? -1 : kClosed;

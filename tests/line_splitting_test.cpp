@@ -13,15 +13,6 @@ namespace outline_test {
 namespace {
 
 using namespace std::string_literals;
-using outline_model::tab2vrex_header;
-
-// tab2vrex's output after the header for depth-0 items with these texts.
-std::string flat_body(const std::vector<std::string>& items) {
-  std::string body;
-  for (std::size_t i = 0; i < items.size(); ++i)
-    body += (i > 0 ? "DONE\nNODE " : "NODE ") + items[i] + "\n";
-  return body + "DONE\nSTOP\n";
-}
 
 // A line of `length` bytes that shows any shift or loss: no TAB, CR or LF.
 std::string pattern_line(std::size_t length) {
@@ -57,7 +48,7 @@ TEST_P(Splitting, EchoesEachLine) {
   Result result = convert_file(dir, GetParam().input);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, tab2vrex_header(dir.path("in")) + flat_body(GetParam().lines));
+  EXPECT_EQ(result.out, outline_model::tab2vrex_document(dir.path("in"), GetParam().lines));
 }
 
 const std::string k255 = pattern_line(255);
@@ -128,7 +119,7 @@ TEST_P(LongLines, ComeBackWhole) {
   Result result = convert_file(dir, input);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  std::string expected = tab2vrex_header(dir.path("in")) + flat_body(lines);
+  std::string expected = outline_model::tab2vrex_document(dir.path("in"), lines);
   EXPECT_EQ(result.out.size(), expected.size());
   EXPECT_TRUE(result.out == expected);
 }
@@ -155,7 +146,7 @@ TEST(HugeLine, TwentyMegabytesWithoutTerminatorComeBackWhole) {
   Result result = convert_file(dir, line);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  std::string expected = tab2vrex_header(dir.path("in")) + flat_body({line});
+  std::string expected = outline_model::tab2vrex_document(dir.path("in"), std::vector{line});
   EXPECT_EQ(result.out.size(), expected.size());
   EXPECT_TRUE(result.out == expected);
 }

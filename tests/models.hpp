@@ -3,6 +3,7 @@
 // the tests and the fuzz targets compare the programs with.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -35,23 +36,41 @@ inline std::string tab2vrex_header(std::string_view name) {
   return "NOTE\nNOTE Created from " + shown + " by tab2vrex\nNOTE\nNODE\n";
 }
 
-// tab2vrex's whole output for these lines of an input named `name`.
-inline std::string tab2vrex_document(std::string_view name,
-                                     const std::vector<std::string_view>& lines) {
-  std::string vrex = tab2vrex_header(name);
+// An outline item: its depth and its text.
+struct Item {
+  std::size_t depth;
+  std::string text;
+};
+
+// The DONE records tab2vrex writes before an item at `depth` that follows one
+// at `previous` (-1 before the first).
+inline std::size_t dones_before(std::int64_t previous, std::size_t depth) {
+  auto count = previous - static_cast<std::int64_t>(depth) + 1;
+  return count > 0 ? static_cast<std::size_t>(count) : 0;
+}
+
+// tab2vrex's records for these items after the header, up to the last DONE.
+inline std::string tab2vrex_records(const std::vector<Item>& items) {
+  std::string vrex;
   std::int64_t previous = -1;
+  for (const Item& item : items) {
+    for (std::size_t done = dones_before(previous, item.depth); done > 0; --done) vrex += "DONE\n";
+    vrex += "NODE " + item.text + "\n";
+    previous = static_cast<std::int64_t>(item.depth);
+  }
+  return vrex + "DONE\n";
+}
+
+// tab2vrex's whole output for these lines of an input named `name`.
+template <class Lines>
+std::string tab2vrex_document(std::string_view name, const Lines& lines) {
+  std::vector<Item> items;
   for (std::string_view line : lines) {
     if (line.empty()) continue;
-    std::size_t tabs = line.find_first_not_of('\t');
-    if (tabs == std::string_view::npos) tabs = line.size();
-    for (auto done = previous - static_cast<std::int64_t>(tabs) + 1; done > 0; --done)
-      vrex += "DONE\n";
-    vrex += "NODE ";
-    vrex += line.substr(tabs);
-    vrex += '\n';
-    previous = static_cast<std::int64_t>(tabs);
+    std::size_t tabs = std::min(line.find_first_not_of('\t'), line.size());
+    items.push_back({tabs, std::string(line.substr(tabs))});
   }
-  return vrex + "DONE\nSTOP\n";
+  return tab2vrex_header(name) + tab2vrex_records(items) + "STOP\n";
 }
 
 // vrex2tab as a recursive node walker over the whole document in memory: the

@@ -67,26 +67,9 @@ std::vector<Call> parse_log(const std::string& log) {
   return calls;
 }
 
-// strace in front of `argv`. The leak checker of a sanitizer build cannot run
-// under ptrace, so it is turned off for the traced program.
-std::vector<std::string> traced(const std::string& log, const std::vector<std::string>& argv) {
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  std::string options =
-      std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "detect_leaks=0";
-  std::vector<std::string> command = {"strace",
-                                      "-f",
-                                      "-xx",
-                                      "-s",
-                                      "512",
-                                      "-e",
-                                      "trace=openat,read,write,close",
-                                      "-E",
-                                      "ASAN_OPTIONS=" + options,
-                                      "-o",
-                                      log};
-  command.insert(command.end(), argv.begin(), argv.end());
-  return command;
-}
+// The calls the tests trace, with the bytes they write.
+const std::vector<std::string> kTraceCalls = {"-f",  "-xx", "-s",
+                                              "512", "-e",  "trace=openat,read,write,close"};
 
 std::vector<Call> on_fd(const std::vector<Call>& calls, const std::string& name, int fd) {
   std::vector<Call> found;
@@ -118,28 +101,14 @@ InputSpan input_span(const std::vector<Call>& calls, const std::string& path) {
 }
 
 // A document both programs can be given and whose output is known exactly:
-// items (depth, text) as a tab outline, and as the vrex file tab2vrex makes of them.
-struct Item {
-  std::size_t depth;
-  std::string text;
-};
+// items as a tab outline, and as the vrex file tab2vrex makes of them.
+using outline_model::Item;
+using outline_model::tab2vrex_records;
 
 std::string as_tab_outline(const std::vector<Item>& items) {
   std::string text;
   for (const Item& item : items) text += std::string(item.depth, '\t') + item.text + "\n";
   return text;
-}
-
-std::string vrex_records(const std::vector<Item>& items) {
-  std::string text;
-  long previous = -1;
-  for (const Item& item : items) {
-    for (long done = previous - static_cast<long>(item.depth) + 1; done > 0; --done)
-      text += "DONE\n";
-    text += "NODE " + item.text + "\n";
-    previous = static_cast<long>(item.depth);
-  }
-  return text + "DONE\n";
 }
 
 // Items whose output from `tab2vrex` (after `fixed` bytes of header) or from
@@ -149,8 +118,7 @@ std::vector<Item> items_for(bool to_vrex, std::size_t fixed, std::size_t size) {
   // The output of one more item after one at depth `previous` (-1 for none).
   auto cost = [&](const Item& item, long previous) -> std::size_t {
     if (!to_vrex) return item.depth + item.text.size() + 1;
-    long done = previous - static_cast<long>(item.depth) + 1;
-    return 5 * static_cast<std::size_t>(done > 0 ? done : 0) + 6 + item.text.size();
+    return 5 * outline_model::dones_before(previous, item.depth) + 6 + item.text.size();
   };
   std::size_t total = to_vrex ? fixed + 10 : 0;  // header, and the DONE and STOP at the end
   std::vector<Item> items;
@@ -196,15 +164,16 @@ TEST_P(Blocks, WholeBlocksDuringTheRunAndTheRestAtExit) {
   std::string in = dir.path("in");
   std::vector<Item> items =
       items_for(c.tab2vrex, outline_model::tab2vrex_header(in).size(), c.size);
-  std::string input = c.tab2vrex ? as_tab_outline(items) : "NODE\n" + vrex_records(items);
-  std::string expected = c.tab2vrex
-                             ? outline_model::tab2vrex_header(in) + vrex_records(items) + "STOP\n"
-                             : as_tab_outline(items);
+  std::string input = c.tab2vrex ? as_tab_outline(items) : "NODE\n" + tab2vrex_records(items);
+  std::string expected =
+      c.tab2vrex ? outline_model::tab2vrex_header(in) + tab2vrex_records(items) + "STOP\n"
+                 : as_tab_outline(items);
   ASSERT_EQ(expected.size(), c.size);
   write_file(in, input);
 
   outline_test::Run request;
-  request.argv = traced(dir.path("log"), {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
+  request.argv =
+      traced(dir.path("log"), kTraceCalls, {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
   if (c.sink.to_file) request.stdout_path = dir.path("out");
   Result result = run(request);
   ASSERT_EQ(result.status, 0) << result.err;
@@ -243,7 +212,8 @@ std::vector<Call> input_reads(const TempDir& dir, bool tab2vrex, const std::stri
   std::string in = dir.path("in");
   write_file(in, input);
   outline_test::Run request;
-  request.argv = traced(dir.path("log"), {tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
+  request.argv =
+      traced(dir.path("log"), kTraceCalls, {tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
   request.stdout_path = dir.path("out");
   EXPECT_EQ(run(request).status, 0);
   std::vector<Call> calls = parse_log(read_file(dir.path("log")));
@@ -259,7 +229,7 @@ TEST_P(Reads, InputReadIn256ByteRequests) {
   TempDir dir;
   std::vector<Item> items =
       items_for(c.tab2vrex, outline_model::tab2vrex_header(dir.path("in")).size(), c.size);
-  std::string input = c.tab2vrex ? as_tab_outline(items) : "NODE\n" + vrex_records(items);
+  std::string input = c.tab2vrex ? as_tab_outline(items) : "NODE\n" + tab2vrex_records(items);
   std::vector<Call> reads = input_reads(dir, c.tab2vrex, input);
   std::string read;
   for (const Call& call : reads) {
@@ -433,13 +403,14 @@ TEST_P(LongItems, WholeBlocksAtEveryEdge) {
     items.push_back({i % 21, std::string(c.text + i % 3, static_cast<char>('a' + i % 26))});
   TempDir dir;
   std::string in = dir.path("in");
-  write_file(in, c.tab2vrex ? as_tab_outline(items) : "NODE\n" + vrex_records(items));
-  std::string expected = c.tab2vrex
-                             ? outline_model::tab2vrex_header(in) + vrex_records(items) + "STOP\n"
-                             : as_tab_outline(items);
+  write_file(in, c.tab2vrex ? as_tab_outline(items) : "NODE\n" + tab2vrex_records(items));
+  std::string expected =
+      c.tab2vrex ? outline_model::tab2vrex_header(in) + tab2vrex_records(items) + "STOP\n"
+                 : as_tab_outline(items);
 
   outline_test::Run request;
-  request.argv = traced(dir.path("log"), {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
+  request.argv =
+      traced(dir.path("log"), kTraceCalls, {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
   request.stdout_path = dir.path("out");
   ASSERT_EQ(run(request).status, 0);
   EXPECT_TRUE(read_file(dir.path("out")) == expected);
@@ -466,7 +437,7 @@ TEST(StandardInput, ReadIn256ByteRequests) {
   std::string input = "NODE\n";
   for (int i = 0; i < 100; ++i) input += "NODE item " + std::to_string(i) + "\nDONE\n";
   TempDir dir;
-  Result result = run(traced(dir.path("log"), {vrex2tab_path(), ""}), input);
+  Result result = run(traced(dir.path("log"), kTraceCalls, {vrex2tab_path(), ""}), input);
   ASSERT_EQ(result.status, 0);
   std::string read;
   for (const Call& call : on_fd(parse_log(read_file(dir.path("log"))), "read", 0)) {
@@ -505,7 +476,7 @@ TerminalRun run_on_terminal(const TempDir& dir, const std::vector<std::string>& 
   int file = open(dir.path(fd == 1 ? "out" : "err").c_str(),
                   O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   Start child;
-  child.argv = traced(dir.path("log"), argv);
+  child.argv = traced(dir.path("log"), kTraceCalls, argv);
   child.fds[1] = fd == 1 ? slave : file;
   child.fds[2] = fd == 2 ? slave : file;
   pid_t pid = start(child);

@@ -159,6 +159,17 @@ Result run(std::vector<std::string> argv, std::string input) {
   return run(request);
 }
 
+std::vector<std::string> traced(const std::string& log, const std::vector<std::string>& options,
+                                const std::vector<std::string>& argv) {
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  std::string sanitizer = std::string(asan ? asan : "") + (asan && *asan ? ":" : "");
+  std::vector<std::string> command = {"strace", "-o", log, "-E",
+                                      "ASAN_OPTIONS=" + sanitizer + "detect_leaks=0"};
+  command.insert(command.end(), options.begin(), options.end());
+  command.insert(command.end(), argv.begin(), argv.end());
+  return command;
+}
+
 std::string tab2vrex_path() {
   return TAB2VREX_PATH;
 }

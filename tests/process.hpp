@@ -58,6 +58,12 @@ pid_t start(const Start& start);
 // Waits until `pid` has ended; one still running after `limit_ms` is killed.
 Ending wait_for(pid_t pid, int limit_ms = -1);
 
+// strace in front of `argv`, its log to `log`, with `options` (-e, -P and
+// the like). LeakSanitizer cannot run under ptrace: it is turned off for the
+// traced program, whose other sanitizer options are kept.
+std::vector<std::string> traced(const std::string& log, const std::vector<std::string>& options,
+                                const std::vector<std::string>& argv);
+
 // Paths of the programs under test, from the build.
 std::string tab2vrex_path();
 std::string vrex2tab_path();

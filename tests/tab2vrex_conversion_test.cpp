@@ -40,12 +40,6 @@ TEST_P(Conversion, WritesRecords) {
 
 using namespace std::string_literals;
 
-std::string closing_lines(std::size_t count) {
-  std::string lines;
-  for (; count > 0; --count) lines += "DONE\n";
-  return lines;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Documents, Conversion,
     testing::Values(
@@ -70,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"TabsAtEnd", "A\n\t\t", "NODE A\nNODE \nDONE\nSTOP\n"},
         Case{"SeventeenTabsThenText", std::string(17, '\t') + "x\n", "NODE x\nDONE\nSTOP\n"},
         Case{"LongLineOfTabs", std::string(300, '\t') + "\nA\n",
-             "NODE \n" + closing_lines(301) + "NODE A\nDONE\nSTOP\n"},
+             outline_model::tab2vrex_records({{300, ""}, {0, "A"}}) + "STOP\n"},
         Case{"LongLineOfTabsAtEnd", "A\n" + std::string(300, '\t'), "NODE A\nNODE \nDONE\nSTOP\n"}),
     [](const auto& info) { return info.param.name; });
 
