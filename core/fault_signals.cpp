@@ -11,8 +11,6 @@ namespace outline {
 
 namespace {
 
-constexpr int kFaultSignals[] = {SIGFPE, SIGSEGV, SIGBUS, SIGILL};
-
 // x87 status word flags.
 constexpr unsigned kInvalid = 0x01, kDenormal = 0x02, kZeroDivide = 0x04, kOverflow = 0x08,
                    kUnderflow = 0x10, kPrecision = 0x20, kStackFault = 0x40;

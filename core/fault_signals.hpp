@@ -2,7 +2,11 @@
 // Fault signals (SIGFPE, SIGSEGV, SIGBUS, SIGILL) turned into run-time error stops.
 #pragma once
 
+#include <csignal>
+
 namespace outline {
+
+inline constexpr int kFaultSignals[] = {SIGFPE, SIGSEGV, SIGBUS, SIGILL};
 
 // Installs the four handlers, in that order, and unblocks the four signals.
 // Every other signal is left alone, mask included.

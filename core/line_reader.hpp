@@ -23,6 +23,9 @@ namespace outline {
 // read_more restores this after every read; the first buffer starts with it.
 class LineReader {
  public:
+  // The buffer's size until a line longer than it leaves too little room.
+  static constexpr std::size_t kFirstCapacity = 16 * kBlock;
+
   LineReader() = default;
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
@@ -79,7 +82,6 @@ class LineReader {
 
  private:
   static constexpr char kScanStop = '\r';
-  static constexpr std::size_t kFirstCapacity = 16 * kBlock;
 
   // The first `length` unread bytes as the line, `terminator` bytes after them consumed.
   void take(std::string_view& line, std::size_t length, std::size_t terminator) noexcept {

@@ -2,8 +2,6 @@
 #include "harness.hpp"
 
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -15,6 +13,7 @@
 #include <memory>
 #include <random>
 
+#include "fault_signals.hpp"
 #include "io_check.hpp"
 #include "output_stream.hpp"
 #include "process_end.hpp"
@@ -33,7 +32,7 @@ namespace fuzz {
 
 namespace {
 
-constexpr int kFaultSignals[] = {SIGFPE, SIGSEGV, SIGBUS, SIGILL};
+using outline::kFaultSignals;
 struct sigaction sanitizer_actions[std::size(kFaultSignals)];
 int real_stdout = -1;
 
@@ -66,49 +65,12 @@ void print_escaped(std::string_view bytes) {
   print(escaped + "\n");
 }
 
-void write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    check(n > 0, "write to a memory file failed");
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
 }  // namespace
 
 void fail(std::string_view what, std::string_view detail) {
   print("FUZZ CHECK FAILED: " + std::string(what) + "\n");
   if (!detail.empty()) print_escaped(detail);
   std::abort();
-}
-
-MemoryFile::MemoryFile() : fd_(memfd_create("fuzz", MFD_CLOEXEC)) {
-  check(fd_ >= 0, "memfd_create failed");
-  path_ = "/proc/self/fd/" + std::to_string(fd_);
-}
-
-MemoryFile::~MemoryFile() {
-  ::close(fd_);
-}
-
-// NOLINTNEXTLINE(readability-make-member-function-const): it changes the file
-void MemoryFile::assign(std::string_view bytes) {
-  check(ftruncate(fd_, 0) == 0 && lseek(fd_, 0, SEEK_SET) == 0, "cannot empty a memory file");
-  write_all(fd_, bytes);
-  check(lseek(fd_, 0, SEEK_SET) == 0, "cannot rewind a memory file");
-}
-
-std::string MemoryFile::contents() const {
-  struct stat st;
-  check(fstat(fd_, &st) == 0, "fstat of a memory file failed");
-  std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-    check(n > 0, "read of a memory file failed");
-    done += static_cast<std::size_t>(n);
-  }
-  return bytes;
 }
 
 namespace {
@@ -144,9 +106,9 @@ Run run_main(MainRoutine main_routine, const char* program, std::string_view inp
 
   outline::pending_error = 0;
   std::destroy_at(&outline::out);
-  std::construct_at(&outline::out, 1);
+  std::construct_at(&outline::out, 1, false);
   std::destroy_at(&outline::err);
-  std::construct_at(&outline::err, 2);
+  std::construct_at(&outline::err, 2, isatty(2) != 0);
 
   std::string name = program;
   std::string path = input_path();
@@ -195,8 +157,8 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   // Descriptors 0 to 2 stay taken, so that an input never opens as one of them.
   for (int fd = 0; fd <= 2; ++fd)
     if (fcntl(fd, F_GETFD) == -1) fuzz::check(open("/dev/null", O_RDWR) == fd, "no /dev/null");
-  for (std::size_t i = 0; i < std::size(fuzz::kFaultSignals); ++i)
-    sigaction(fuzz::kFaultSignals[i], &fuzz::sanitizer_actions[i], nullptr);
+  for (std::size_t i = 0; i < std::size(outline::kFaultSignals); ++i)
+    sigaction(outline::kFaultSignals[i], &fuzz::sanitizer_actions[i], nullptr);
   fuzz::real_stdout = fcntl(1, F_DUPFD_CLOEXEC, 3);
   fuzz::check(fuzz::real_stdout >= 0, "cannot keep standard output");
   return 0;

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "reading.hpp"
+
 namespace fuzz {
 
 // Thrown by end_process in place of ending the process; the stack unwinds
@@ -23,24 +25,7 @@ inline void check(bool condition, std::string_view what, std::string_view detail
   if (!condition) fail(what, detail);
 }
 
-// A file in memory, open by name through /proc/self/fd.
-class MemoryFile {
- public:
-  MemoryFile();
-  ~MemoryFile();
-  MemoryFile(const MemoryFile&) = delete;
-  MemoryFile& operator=(const MemoryFile&) = delete;
-
-  // Replaces the contents and rewinds the descriptor's offset.
-  void assign(std::string_view bytes);
-  std::string contents() const;
-  int fd() const { return fd_; }
-  const std::string& path() const { return path_; }
-
- private:
-  int fd_;
-  std::string path_;
-};
+using outline_test::MemoryFile;
 
 using MainRoutine = int (*)(int, char**);
 

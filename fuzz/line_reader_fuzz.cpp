@@ -6,11 +6,8 @@
 // packet socket on standard input (empty name), whose reads end after 1 to 256
 // bytes as byte 1 seeds.
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,11 +29,7 @@ std::vector<std::string> read_lines(const char* name) {
     fuzz::check(outline::take_pending_error() == 0, "the input did not open");
     std::string_view line;
     while (reader.next_line(line)) {
-      const char* end = line.data() + line.size();
-      fuzz::check(*end == '\n' || *end == '\r', "no line end after the line");
-      // The last byte the reader promises may be read: a sanitizer sees it.
-      volatile char last = end[outline::kLineSlack - 1];
-      static_cast<void>(last);
+      fuzz::check(outline_test::keeps_slack_promise(line), "no line end after the line");
       lines.emplace_back(line);
     }
     reader.close();
@@ -55,35 +48,25 @@ std::vector<std::string> read_from_memory_file(std::string_view text) {
   return lines;
 }
 
-// Each packet is one read of the reader; none is empty, which would read as
-// end of file. Empty when the socket cannot hold all the packets.
+// Each packet is one read of the reader, of 1 to 256 bytes as `seed` says;
+// none is empty, which would read as end of file. Empty when the socket
+// cannot hold all the packets.
 std::optional<std::vector<std::string>> read_from_socket(std::string_view text, std::uint8_t seed) {
-  int ends[2];
-  fuzz::check(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) == 0,
-              "socketpair failed");
-  fcntl(ends[1], F_SETFL, O_NONBLOCK);
+  std::vector<std::size_t> ends;
   std::uint32_t state = 0x9E3779B9u ^ seed;
-  bool fits = true;
-  while (fits && !text.empty()) {
+  for (std::size_t end = 0; end < text.size(); ends.push_back(end += 1 + state % 256)) {
     state ^= state << 13;
     state ^= state >> 17;
     state ^= state << 5;
-    std::size_t size = std::min<std::size_t>(1 + state % 256, text.size());
-    ssize_t n = ::write(ends[1], text.data(), size);
-    if (n < 0) fuzz::check(errno == EAGAIN, "send on the socket failed");
-    fits = n == static_cast<ssize_t>(size);
-    text.remove_prefix(size);
   }
-  ::close(ends[1]);
-  std::optional<std::vector<std::string>> lines;
-  if (fits) {
-    static const int real_stdin = fcntl(0, F_DUPFD_CLOEXEC, 3);
-    fuzz::check(dup2(ends[0], 0) == 0, "cannot put the socket on standard input");
-    lines = read_lines("");
-    fuzz::check(fcntl(0, F_GETFD) == 0, "standard input was closed");
-    fuzz::check(dup2(real_stdin, 0) == 0, "cannot restore standard input");
-  }
-  ::close(ends[0]);
+  int socket = outline_test::packet_socket(text, ends);
+  if (socket < 0) return std::nullopt;
+  static const int real_stdin = fcntl(0, F_DUPFD_CLOEXEC, 3);
+  fuzz::check(dup2(socket, 0) == 0, "cannot put the socket on standard input");
+  std::vector<std::string> lines = read_lines("");
+  fuzz::check(fcntl(0, F_GETFD) == 0, "standard input was closed");
+  fuzz::check(dup2(real_stdin, 0) == 0, "cannot restore standard input");
+  ::close(socket);
   return lines;
 }
 

@@ -5,12 +5,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "models.hpp"
 #include "process.hpp"
+#include "reading.hpp"
 
 namespace outline_test {
 namespace {
@@ -87,44 +86,16 @@ void PrintTo(const PromiseCase& c, std::ostream* os) {
   *os << c.name;
 }
 
-// A memory file, rewritten for each input and opened afresh by name.
-class MemoryFile {
- public:
-  MemoryFile() : fd_(memfd_create("line-reader-test", MFD_CLOEXEC)) {}
-  ~MemoryFile() { close(fd_); }
-  MemoryFile(const MemoryFile&) = delete;
-  MemoryFile& operator=(const MemoryFile&) = delete;
-  std::string assign(const std::string& bytes) {
-    EXPECT_EQ(ftruncate(fd_, 0), 0);
-    EXPECT_EQ(pwrite(fd_, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
-    return "/proc/self/fd/" + std::to_string(fd_);
-  }
-
- private:
-  int fd_;
-};
-
 // Standard input on a packet socket holding `bytes`, one read per packet, each
 // ending at the next of `ends` or 256 bytes on; restored when the object goes.
 class PacketInput {
  public:
   PacketInput(const std::string& bytes, const std::vector<std::size_t>& ends)
       : saved_(fcntl(0, F_DUPFD_CLOEXEC, 3)) {
-    int pair[2];
-    EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
-    int size = 1 << 20;
-    setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    auto next_end = ends.begin();
-    for (std::size_t at = 0; at < bytes.size();) {
-      while (next_end != ends.end() && *next_end <= at) ++next_end;
-      std::size_t packet = std::min<std::size_t>(bytes.size() - at, 256);
-      if (next_end != ends.end()) packet = std::min(packet, *next_end - at);
-      EXPECT_EQ(write(pair[1], bytes.data() + at, packet), static_cast<ssize_t>(packet));
-      at += packet;
-    }
-    close(pair[1]);
-    dup2(pair[0], 0);
-    close(pair[0]);
+    int socket = packet_socket(bytes, ends);
+    EXPECT_GE(socket, 0);
+    dup2(socket, 0);
+    close(socket);
   }
   ~PacketInput() {
     dup2(saved_, 0);
@@ -145,10 +116,7 @@ std::vector<std::string> read_keeping_promise(const std::string& name) {
   std::vector<std::string> lines;
   std::string_view line;
   while (reader.next_line(line)) {
-    const char* end = line.data() + line.size();
-    EXPECT_TRUE(*end == '\n' || *end == '\r');
-    volatile char last = end[outline::kLineSlack - 1];
-    static_cast<void>(last);
+    EXPECT_TRUE(keeps_slack_promise(line));
     lines.emplace_back(line);
   }
   reader.close();
@@ -172,7 +140,8 @@ TEST_P(Promise, SlackBehindEveryLine) {
       if (!c.terminator.empty()) input += "q\n";
       std::vector<std::string> lines;
       if (c.delivery == Delivery::kFile) {
-        lines = read_keeping_promise(file.assign(input));
+        file.assign(input);
+        lines = read_keeping_promise(file.path());
       } else {
         PacketInput packets(input, ends);
         lines = read_keeping_promise("");
@@ -199,21 +168,24 @@ std::vector<PromiseCase> promise_cases() {
     cases.push_back(
         {std::string(group) + "InPacketsCrThenLf", sizes, "\r\n", Delivery::kPacketsCrThenLf});
   }
-  // Past the middle and near the end of the first buffer, and past the
-  // middle of the buffer a long line made grow, where a line's start moves.
+  // From 128 bytes before the middle and from the last block of the first
+  // buffer, and after a filler line that made it grow, where a line's start
+  // moves.
+  constexpr std::size_t kFirst = outline::LineReader::kFirstCapacity;
   std::vector<std::size_t> near_blocks = span(250, 262);
   for (std::size_t size : span(506, 518)) near_blocks.push_back(size);
   const std::pair<const char*, std::vector<std::size_t>> long_groups[] = {
       {"Near256And512", near_blocks}, groups[2]};
   for (const auto& [group, sizes] : long_groups)
-    for (const auto& [where, base] :
-         {std::pair{"PastMiddle", 1920}, {"NearEnd", 3840}, {"AfterLongLine", 6016}})
+    for (const auto& [where, base] : {std::pair{"PastMiddle", kFirst / 2 - 128},
+                                      {"NearEnd", kFirst - outline::kBlock},
+                                      {"AfterLongLine", kFirst + kFirst / 2 - 128}})
       for (const auto& [name, terminator] : {terminators[0], terminators[2], terminators[3]})
         for (const auto& [how, delivery] : {std::pair{"InFile", Delivery::kFile},
                                             {"InPackets", Delivery::kPackets},
                                             {"InPacketsFromStart", Delivery::kPacketsFromStart}})
-          cases.push_back({std::string(group) + where + how + name, sizes, terminator, delivery,
-                           static_cast<std::size_t>(base)});
+          cases.push_back(
+              {std::string(group) + where + how + name, sizes, terminator, delivery, base});
   return cases;
 }
 

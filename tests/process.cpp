@@ -17,6 +17,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "reading.hpp"
+
 namespace outline_test {
 
 namespace {
@@ -110,7 +112,6 @@ Result run(const Run& request) {
   // Feed standard input and drain both outputs together, so no pipe fills up.
   Result result;
   std::size_t written = 0;
-  auto next_end = request.read_ends.begin();
   int to_child = in[1];
   if (request.input.empty()) close(to_child), to_child = -1;
   struct sigaction ignore = {}, saved;
@@ -135,12 +136,9 @@ Result run(const Run& request) {
       }
     }
     if (to_child >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      std::size_t size = request.input.size() - written;
-      if (!request.read_ends.empty()) {
-        while (next_end != request.read_ends.end() && *next_end <= written) ++next_end;
-        if (next_end != request.read_ends.end()) size = std::min(size, *next_end - written);
-        size = std::min<std::size_t>(size, 256);
-      }
+      std::size_t size = request.read_ends.empty()
+                             ? request.input.size() - written
+                             : next_read_size(written, request.input.size(), request.read_ends);
       ssize_t n = write(to_child, request.input.data() + written, size);
       if (n > 0) written += n;
       if (n < 0 || written == request.input.size()) close(to_child), to_child = -1;
