@@ -322,36 +322,18 @@ class FullPipe {
 // until the output is restarted.
 class StoppedTerminal {
  public:
-  StoppedTerminal() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-      throw std::runtime_error("no pseudo-terminal");
-    slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios settings;
-    if (slave_ < 0 || tcgetattr(slave_, &settings) != 0)
-      throw std::runtime_error("no terminal settings");
-    cfmakeraw(&settings);
-    tcsetattr(slave_, TCSANOW, &settings);
-    tcflow(slave_, TCOOFF);
-  }
-  ~StoppedTerminal() {
-    close(master_);
-    if (slave_ >= 0) close(slave_);
-  }
-  StoppedTerminal(const StoppedTerminal&) = delete;
-  StoppedTerminal& operator=(const StoppedTerminal&) = delete;
-  int slave() const { return slave_; }
+  StoppedTerminal() { tcflow(terminal_.theirs(), TCOOFF); }
+  int slave() const { return terminal_.theirs(); }
   // Restarts the output and reads the screen until every holder has gone or
   // nothing comes for 10 s.
   std::string restart_and_read() {
-    tcflow(slave_, TCOON);
-    close(slave_);
-    slave_ = -1;
-    return read_to_end(master_);
+    tcflow(terminal_.theirs(), TCOON);
+    terminal_.close_theirs();
+    return read_to_end(terminal_.ours());
   }
 
  private:
-  int master_ = -1, slave_ = -1;
+  PseudoTerminal terminal_{true};
 };
 
 // True while `pid` waits in write(2) on its descriptor `fd`.

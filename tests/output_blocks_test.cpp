@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "models.hpp"
 #include "process.hpp"
@@ -322,17 +323,13 @@ class LaterInput : public testing::TestWithParam<LaterInputCase> {};
 TEST_P(LaterInput, IsRead) {
   const LaterInputCase& c = GetParam();
   TempDir dir;
+  // Canonical mode: each read(2) gives one line, or the bytes before a
+  // Ctrl-D; a Ctrl-D at the start of a line gives an empty read.
+  std::optional<PseudoTerminal> terminal;
   int ours = -1, theirs = -1;
   if (c.source == Source::kTerminal) {
-    // Canonical mode without echo: each read(2) gives one line, or the bytes
-    // before a Ctrl-D; a Ctrl-D at the start of a line gives an empty read.
-    ours = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_TRUE(ours >= 0 && grantpt(ours) == 0 && unlockpt(ours) == 0);
-    theirs = open(ptsname(ours), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios settings;
-    ASSERT_TRUE(theirs >= 0 && tcgetattr(theirs, &settings) == 0);
-    settings.c_lflag &= ~ECHO;
-    tcsetattr(theirs, TCSANOW, &settings);
+    terminal.emplace(false);
+    ours = terminal->ours(), theirs = terminal->theirs();
   } else {
     int pair[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
@@ -353,8 +350,7 @@ TEST_P(LaterInput, IsRead) {
   // A program that reads past the last end of input would wait for ever.
   Ending ending = wait_for(pid, 10'000);
   EXPECT_FALSE(ending.killed) << "still reading after the last end of input";
-  close(ours);
-  close(theirs);
+  if (!terminal) close(ours), close(theirs);
   EXPECT_EQ(ending.status, 0);
   EXPECT_EQ(read_file(dir.path("out")), c.output);
 }
@@ -457,45 +453,30 @@ struct TerminalRun {
 
 TerminalRun run_on_terminal(const TempDir& dir, const std::vector<std::string>& argv, int fd) {
   TerminalRun result;
-  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-    ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
-    return result;
-  }
-  int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  termios settings;
-  if (slave < 0 || tcgetattr(slave, &settings) != 0) {
-    ADD_FAILURE() << "cannot set up the terminal: " << std::strerror(errno);
-    close(master);
-    return result;
-  }
-  cfmakeraw(&settings);
-  tcsetattr(slave, TCSANOW, &settings);
-
+  PseudoTerminal terminal(true);
   // The other output stream goes to a file.
   int file = open(dir.path(fd == 1 ? "out" : "err").c_str(),
                   O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   Start child;
   child.argv = traced(dir.path("log"), kTraceCalls, argv);
-  child.fds[1] = fd == 1 ? slave : file;
-  child.fds[2] = fd == 2 ? slave : file;
+  child.fds[1] = fd == 1 ? terminal.theirs() : file;
+  child.fds[2] = fd == 2 ? terminal.theirs() : file;
   pid_t pid = start(child);
   close(file);
-  close(slave);
+  terminal.close_theirs();
   // Read the screen until every holder of the terminal has gone (EIO).
   for (;;) {
-    pollfd ready{master, POLLIN, 0};
+    pollfd ready{terminal.ours(), POLLIN, 0};
     if (poll(&ready, 1, 60000) <= 0) {
       ADD_FAILURE() << "no end of output from the terminal";
       kill(pid, SIGKILL);
       break;
     }
     char buffer[4096];
-    ssize_t n = read(master, buffer, sizeof buffer);
+    ssize_t n = read(terminal.ours(), buffer, sizeof buffer);
     if (n <= 0) break;
     result.screen.append(buffer, n);
   }
-  close(master);
   result.status = wait_for(pid).status;
   result.calls = on_fd(parse_log(read_file(dir.path("log"))), "write", fd);
   return result;

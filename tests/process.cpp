@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -155,6 +156,31 @@ Result run(std::vector<std::string> argv, std::string input) {
   request.argv = std::move(argv);
   request.input = std::move(input);
   return run(request);
+}
+
+PseudoTerminal::PseudoTerminal(bool raw) {
+  ours_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (ours_ < 0 || grantpt(ours_) != 0 || unlockpt(ours_) != 0)
+    throw std::runtime_error("no pseudo-terminal");
+  theirs_ = open(ptsname(ours_), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios settings;
+  if (theirs_ < 0 || tcgetattr(theirs_, &settings) != 0)
+    throw std::runtime_error("no terminal settings");
+  if (raw)
+    cfmakeraw(&settings);
+  else
+    settings.c_lflag &= ~ECHO;
+  tcsetattr(theirs_, TCSANOW, &settings);
+}
+
+PseudoTerminal::~PseudoTerminal() {
+  close(ours_);
+  close_theirs();
+}
+
+void PseudoTerminal::close_theirs() {
+  if (theirs_ >= 0) close(theirs_);
+  theirs_ = -1;
 }
 
 std::vector<std::string> traced(const std::string& log, const std::vector<std::string>& options,

@@ -58,6 +58,25 @@ pid_t start(const Start& start);
 // Waits until `pid` has ended; one still running after `limit_ms` is killed.
 Ending wait_for(pid_t pid, int limit_ms = -1);
 
+// A pseudo-terminal: ours() is the screen and keyboard, theirs() the terminal
+// a child is given. Raw, it passes every byte through unchanged; else it
+// gives a line a read, without echo. Throws std::runtime_error without one.
+class PseudoTerminal {
+ public:
+  explicit PseudoTerminal(bool raw);
+  ~PseudoTerminal();
+  PseudoTerminal(const PseudoTerminal&) = delete;
+  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+  int ours() const { return ours_; }
+  int theirs() const { return theirs_; }
+  // Closes this process's copy of theirs(): reading ours() ends (EIO) once
+  // every child holding it has gone.
+  void close_theirs();
+
+ private:
+  int ours_ = -1, theirs_ = -1;
+};
+
 // strace in front of `argv`, its log to `log`, with `options` (-e, -P and
 // the like). LeakSanitizer cannot run under ptrace: it is turned off for the
 // traced program, whose other sanitizer options are kept.
