@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
-// How both programs split their input into lines, and the command-line frame
-// around the conversion. tab2vrex echoes every non-empty line as a NODE record,
-// so its output shows each line exactly as it was read.
+// How both programs split their input into lines. tab2vrex echoes every
+// non-empty line as a NODE record, so its output shows each line exactly as
+// it was read.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <random>
 
 #include "fault_support.hpp"
@@ -158,14 +157,14 @@ TEST(HugeLine, TwentyMegabytesWithoutTerminatorComeBackWhole) {
 // a line may be read to.
 struct EdgeCase {
   std::string name;
-  bool vrex;                                 // vrex2tab on NODE lines, else tab2vrex on TAB runs
-  std::vector<std::size_t> sizes;            // TABs, or bytes of NODE text
-  std::vector<std::size_t> starts;           // offsets in a 256-byte read
-  std::string terminator;                    // empty: each line ends its own file
-  bool split_crlf = false;                   // a read ends between CR and LF
-  bool packets = false;                      // standard input, reads ending after each line
-  std::string exact;                         // if set, the input, in place of the generated lines
-  std::vector<std::size_t> exact_read_ends;  // and where its reads end, on a pipe
+  bool vrex = false;                           // vrex2tab on NODE lines, else tab2vrex on TAB runs
+  std::vector<std::size_t> sizes{};            // TABs, or bytes of NODE text
+  std::vector<std::size_t> starts{};           // offsets in a 256-byte read
+  std::string terminator{};                    // empty: each line ends its own file
+  bool split_crlf = false;                     // a read ends between CR and LF
+  bool packets = false;                        // standard input, reads ending after each line
+  std::string exact{};                         // if set, the input, in place of the generated lines
+  std::vector<std::size_t> exact_read_ends{};  // and where its reads end, on a pipe
 };
 
 void PrintTo(const EdgeCase& c, std::ostream* os) {
@@ -259,29 +258,20 @@ EdgeInput mixed_lengths(unsigned seed) {
 std::vector<EdgeCase> edge_cases() {
   const EdgeInput mixed = mixed_lengths(1);
   std::vector<EdgeCase> cases = {
-      {"MixedLengthsInFile", false, {}, {}, "", false, false, mixed.bytes, {}},
-      {"MixedLengthsOnPipe", false, {}, {}, "", false, true, mixed.bytes, mixed.read_ends},
+      {.name = "MixedLengthsInFile", .exact = mixed.bytes},
+      {.name = "MixedLengthsOnPipe",
+       .packets = true,
+       .exact = mixed.bytes,
+       .exact_read_ends = mixed.read_ends},
       // A file of 256 TABs and CR; the same line behind 255 bytes; and on a
       // pipe, a read of the line and its CR, then one of the LF.
-      {"Tabs256ThenCr", false, {}, {}, "", false, false, std::string(256, '\t') + "\r", {}},
-      {"Tabs256AtOffset255",
-       false,
-       {},
-       {},
-       "",
-       false,
-       false,
-       std::string(254, 'x') + "\n" + std::string(256, '\t') + "\r\nq\n",
-       {}},
-      {"Tabs256CrThenLfRead",
-       false,
-       {},
-       {},
-       "",
-       false,
-       true,
-       std::string(256, '\t') + "\r\n",
-       {257}},
+      {.name = "Tabs256ThenCr", .exact = std::string(256, '\t') + "\r"},
+      {.name = "Tabs256AtOffset255",
+       .exact = std::string(254, 'x') + "\n" + std::string(256, '\t') + "\r\nq\n"},
+      {.name = "Tabs256CrThenLfRead",
+       .packets = true,
+       .exact = std::string(256, '\t') + "\r\n",
+       .exact_read_ends = {257}},
   };
   const std::vector<std::size_t> every_start = span(0, 255);
   struct Group {
@@ -300,39 +290,30 @@ std::vector<EdgeCase> edge_cases() {
     for (bool packets : {false, true}) {
       std::string where = packets ? "OnPipe" : "InFile";
       for (const auto& [name, terminator] : terminators)
-        cases.push_back({group.name + where + name,
-                         group.vrex,
-                         group.sizes,
-                         every_start,
-                         terminator,
-                         false,
-                         packets,
-                         "",
-                         {}});
+        cases.push_back({.name = group.name + where + name,
+                         .vrex = group.vrex,
+                         .sizes = group.sizes,
+                         .starts = every_start,
+                         .terminator = terminator,
+                         .packets = packets});
       if (packets)
-        cases.push_back({group.name + where + "CrThenLf",
-                         group.vrex,
-                         group.sizes,
-                         every_start,
-                         "\r\n",
-                         true,
-                         true,
-                         "",
-                         {}});
+        cases.push_back({.name = group.name + where + "CrThenLf",
+                         .vrex = group.vrex,
+                         .sizes = group.sizes,
+                         .starts = every_start,
+                         .terminator = "\r\n",
+                         .split_crlf = true,
+                         .packets = true});
       // At the end of the input: one run per line, so only the sizes within
       // 6 bytes of a whole number of reads, at a read's first and last offset.
       std::vector<std::size_t> near_blocks;
       for (std::size_t size : group.sizes)
         if ((size + 6) % 256 <= 12) near_blocks.push_back(size);
-      cases.push_back({group.name + where + "AtEnd",
-                       group.vrex,
-                       near_blocks,
-                       {0, 255},
-                       "",
-                       false,
-                       packets,
-                       "",
-                       {}});
+      cases.push_back({.name = group.name + where + "AtEnd",
+                       .vrex = group.vrex,
+                       .sizes = near_blocks,
+                       .starts = {0, 255},
+                       .packets = packets});
     }
   }
   return cases;
@@ -340,110 +321,6 @@ std::vector<EdgeCase> edge_cases() {
 
 INSTANTIATE_TEST_SUITE_P(ReadEdges, LineEdges, testing::ValuesIn(edge_cases()),
                          [](const auto& info) { return info.param.name; });
-
-// The frame, for both programs, on each one's sample input.
-class Frame : public testing::TestWithParam<Program> {};
-
-TEST_P(Frame, NoArgumentWritesUsage) {
-  Result result = run({GetParam().path()});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, GetParam().usage);
-  EXPECT_EQ(result.err, "");
-}
-
-TEST_P(Frame, EmptyArgumentReadsStandardInput) {
-  Result result = run({GetParam().path(), ""}, GetParam().sample);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, GetParam().sample_output(""));
-}
-
-TEST_P(Frame, OnlyTheFirstArgumentIsUsed) {
-  TempDir dir;
-  write_file(dir.path("in"), GetParam().sample);
-  Result result = run({GetParam().path(), dir.path("in"), dir.path("missing"), dir.path("in")});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, GetParam().sample_output(dir.path("in")));
-
-  result = run({GetParam().path(), dir.path("missing"), dir.path("in")});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, "Failed to open " + dir.path("missing") + " for input\n");
-}
-
-TEST_P(Frame, VersionOption) {
-  Result result = run({GetParam().path(), "--version", "ignored"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out,
-            std::string(GetParam().name) +
-                " (outline-converters) " OUTLINE_VERSION
-                "\nCopyright (c) 2026 The outline-converters authors\n"
-                "MIT licence: free to use, copy, change and share, without warranty.\n");
-}
-
-TEST_P(Frame, HelpOption) {
-  Result result = run({GetParam().path(), "--help"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  std::vector<std::string> got = lines(result.out);
-  ASSERT_EQ(got.size(), 5u) << result.out;
-  EXPECT_EQ(got[0] + "\n", GetParam().usage);
-  EXPECT_EQ(got[3], "An empty argument (\"\") reads standard input.");
-  EXPECT_EQ(got[4], "See " + std::string(GetParam().name) + "(1).");
-}
-
-// Only the exact words are options: a file named --help is converted, and
-// near misses are file names that do not open.
-TEST_P(Frame, OptionsAreExactWords) {
-  TempDir dir;
-  write_file(dir.path("--help"), GetParam().sample);
-  Result result = run({GetParam().path(), dir.path("--help")});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, GetParam().sample_output(dir.path("--help")));
-  for (const char* word : {"--HELP", "--version=1", "-h", "--", "-"}) {
-    result = run({GetParam().path(), word});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "Failed to open " + std::string(word) + " for input\n");
-  }
-}
-
-// A path of nested directories longer than 255 bytes.
-std::string long_directory(const TempDir& dir) {
-  std::string path = dir.path("");
-  for (int level = 0; level < 5; ++level)
-    path += std::string(60, static_cast<char>('p' + level)) + "/";
-  std::filesystem::create_directories(path);
-  return path;
-}
-
-TEST_P(Frame, LongNameIsOpenedWhole) {
-  TempDir dir;
-  std::string name = long_directory(dir) + "input";
-  ASSERT_GT(name.size(), 300u);
-  write_file(name, GetParam().sample);
-  Result result = run({GetParam().path(), name});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, GetParam().sample_output(name));
-}
-
-TEST_P(Frame, OpenFailureQuotesLongNameWhole) {
-  TempDir dir;
-  // A missing file under a long path, and one name component too long to exist.
-  for (const std::string& name :
-       {long_directory(dir) + "missing", dir.path(std::string(300, 'n'))}) {
-    SCOPED_TRACE(name.size());
-    Result result = run({GetParam().path(), name});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out, "Failed to open " + name + " for input\n");
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(BothPrograms, Frame, testing::ValuesIn(kPrograms),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace outline_test
