@@ -10,8 +10,8 @@
 
 namespace outline {
 
-// Inlined at its four callers: a call costs more than the rest of a block's
-// way out (0.9 % of tab2vrex's instructions).
+// Inlined at its four callers: as a call it costs tab2vrex 3.7 % more
+// instructions on short lines.
 [[gnu::always_inline]] inline bool OutputStream::send(const char* data, std::size_t size,
                                                       const char* end) noexcept {
   if (broken_) return false;
@@ -59,10 +59,9 @@ void OutputStream::pass_block_on() noexcept {
   // Step by step to the front: no step overlaps the bytes it copies, so the
   // bytes beyond the block stay in place for a signal handler until the end.
   const std::size_t beyond = pending_ - kBlock;
-  std::memcpy(buffer_, buffer_ + kBlock, kCopyStep);
-  std::memcpy(buffer_ + kCopyStep, buffer_ + kBlock + kCopyStep, kCopyStep);
-  for (std::size_t offset = 2 * kCopyStep; offset < beyond; offset += kCopyStep)
-    std::memcpy(buffer_ + offset, buffer_ + kBlock + offset, kCopyStep);
+  std::size_t offset = 0;
+  do std::memcpy(buffer_ + offset, buffer_ + kBlock + offset, kCopyStep);
+  while ((offset += kCopyStep) < beyond);
   publish(beyond);
   end_flight();
 }

@@ -98,11 +98,9 @@ class OutputStream {
 
  private:
   // Makes the bytes stored up to `end` pending, only once they are stored, so
-  // that a signal handler never writes out a byte not yet there. The empty
-  // asm, which reads the buffer and may change pending_, orders the stores
-  // and asks nothing else of the compiler, unlike a fence.
+  // that a signal handler never writes out a byte not yet there.
   [[gnu::always_inline]] void publish(std::size_t end) noexcept {
-    asm volatile("" : "+m"(pending_) : "m"(buffer_));
+    std::atomic_signal_fence(std::memory_order_release);
     pending_ = end;
   }
   // The one way out: write(2)s of [data, data + size), a block at most each,
