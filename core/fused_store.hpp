@@ -35,30 +35,47 @@ inline constexpr std::size_t kStoreSlack = kShortCopy;
   }
 }
 
-// Stores `count` copies of `unit` (1 to kCopyStep bytes), then `piece`, then
-// `line` and an LF, from `to` to `end`. The copies go in as steps of the
-// repeated unit, each at the next whole unit; the first is stored even when
-// `count` is 0, for what follows to overwrite.
+// A step of `unit` (1 to kCopyStep bytes) repeated.
+struct Pattern {
+  char bytes[kCopyStep];
+  std::size_t unit;
+};
+[[gnu::always_inline]] inline Pattern pattern_of(std::string_view unit) noexcept {
+  Pattern pattern{{}, unit.size()};
+  // Unrolled whole, a constant unit's pattern is a constant; GCC keeps the
+  // loop without the pragma, and tab2vrex then takes 3.7 times the
+  // instructions.
+  _Pragma("GCC unroll 16") for (std::size_t i = 0; i < kCopyStep; ++i) {
+    pattern.bytes[i] = unit[i % unit.size()];
+  }
+  return pattern;
+}
+
+// Stores `count` copies of the pattern's unit at `to`, a step at the next
+// whole unit each time; the first is stored even when `count` is 0, for what
+// follows to overwrite. Returns their end.
+[[gnu::always_inline]] inline char* store_copies(char* to, const Pattern& pattern,
+                                                 std::uint64_t count) noexcept {
+  const std::size_t per_step = kCopyStep / pattern.unit;
+  char* const end = to + count * pattern.unit;
+  std::memcpy(to, pattern.bytes, kCopyStep);
+  if (count > per_step) [[unlikely]] {
+    for (std::uint64_t copies = per_step; copies < count; copies += per_step) {
+      to += per_step * pattern.unit;
+      std::memcpy(to, pattern.bytes, kCopyStep);
+    }
+  }
+  return end;
+}
+
+// Stores `count` copies of `unit`, then `piece`, then `line` and an LF, from
+// `to` to `end`.
 [[gnu::always_inline]] inline void store_copies_then_line(char* to, char* end,
                                                           std::string_view unit,
                                                           std::uint64_t count,
                                                           std::string_view piece,
                                                           std::string_view line) noexcept {
-  char pattern[kCopyStep];
-  // Unrolled whole, the pattern is a constant; GCC keeps the loop without
-  // the pragma, and tab2vrex then takes 3.7 times the instructions.
-  _Pragma("GCC unroll 16") for (std::size_t i = 0; i < kCopyStep; ++i) {
-    pattern[i] = unit[i % unit.size()];
-  }
-  const std::size_t per_step = kCopyStep / unit.size();
-  char* const copies_end = to + count * unit.size();
-  std::memcpy(to, pattern, kCopyStep);
-  if (count > per_step) [[unlikely]] {
-    for (std::uint64_t copies = per_step; copies < count; copies += per_step) {
-      to += per_step * unit.size();
-      std::memcpy(to, pattern, kCopyStep);
-    }
-  }
+  char* const copies_end = store_copies(to, pattern_of(unit), count);
   std::memcpy(copies_end, piece.data(), piece.size());
   copy_line(copies_end + piece.size(), line);
   end[-1] = '\n';

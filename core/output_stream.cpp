@@ -47,9 +47,8 @@ void OutputStream::write_out_interrupted(const ucontext_t& context) noexcept {
   // The flight's rest is left to write; pending bytes not yet moved lie in it.
   const long taken = write_taken(context, &flight_taken_);
   const char* from = flight_data_ + (taken > 0 ? taken : 0);
-  const char* end = flight_end_;
-  if (taken < 0 || from > end) broken_ = true;
-  if (from < end) send(from, static_cast<std::size_t>(end - from), end);
+  if (taken < 0 || from > flight_end_) broken_ = true;
+  if (from < flight_end_) send(from, static_cast<std::size_t>(flight_end_ - from), flight_end_);
   pending_ = 0;
   end_flight();
 }
@@ -83,16 +82,17 @@ void OutputStream::append_long(std::string_view text) noexcept {
 
 void OutputStream::append_copies_then_line(std::string_view unit, std::uint64_t count,
                                            std::string_view piece, std::string_view line) noexcept {
-  // Unless each is flushed, the copies go in as runs of up to a block.
-  char run[kBlock];
-  const std::uint64_t per_run = flush_each_statement_ ? 1 : kBlock / unit.size();
-  const std::size_t run_size = per_run * unit.size();
-  std::memcpy(run, unit.data(), unit.size());
-  for (std::size_t filled = unit.size(); filled < run_size; filled *= 2)
-    std::memcpy(run + filled, run, std::min(filled, run_size - filled));
-  for (; count > 0 && pending_error == 0; count -= std::min(count, per_run)) {
-    append_unchecked({run, std::min(count, per_run) * unit.size()});
+  // Copies from the run, up to one past the block, which is then passed on.
+  if (run_unit_ != unit) {
+    store_copies(run_, pattern_of(unit), kBlock / unit.size() + 1);
+    run_unit_ = unit;
+  }
+  for (std::uint64_t copies = 0; count > 0 && pending_error == 0; count -= copies) {
+    copies = std::min(count, flush_each_statement_ ? 1 : (kBlock - pending_) / unit.size() + 1);
+    std::memcpy(buffer_ + pending_, run_, copies * unit.size());
+    publish(pending_ + copies * unit.size());
     if (flush_each_statement_) write_out();
+    if (pending_ > kBlock) pass_block_on();
   }
   if (pending_error != 0) return;
   append_unchecked(piece);

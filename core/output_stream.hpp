@@ -135,6 +135,9 @@ class OutputStream {
   long flight_taken_ = 0;
   // A block, room for a store that completes one, and the stores' slack.
   char buffer_[2 * kBlock + kStoreSlack] = {};
+  // The slow way's copies of a unit, kept for the next line: a block's and one.
+  std::string_view run_unit_;
+  char run_[kBlock + 2 * kCopyStep] = {};
 };
 
 // Standard output and the error stream, set up before main runs.
