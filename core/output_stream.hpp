@@ -6,13 +6,9 @@
 #include <ucontext.h>
 
 #include <atomic>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <string_view>
 
 #include "block.hpp"
-#include "fused_store.hpp"
+#include "fused_store.hpp"  // and <cstdint>, <cstring>, <string_view>
 #include "io_check.hpp"
 
 namespace outline {
@@ -32,42 +28,34 @@ class OutputStream {
       : fd_(fd),
         flush_each_statement_(flush_each_statement),
         fast_limit_(flush_each_statement ? 0 : kBlock) {}
-  OutputStream(const OutputStream&) = delete;
-  OutputStream& operator=(const OutputStream&) = delete;
 
   // The conversions' operations, checked: each ends with the I/O check.
   [[gnu::always_inline]] void write(std::string_view text) {
     append_unchecked(text);
     io_check();
   }
-  // Ends the current write statement with the line end.
-  [[gnu::always_inline]] void end_line() {
+  // Ends the current write statement with `text` and the line end.
+  [[gnu::always_inline]] void write_line(std::string_view text) {
+    append_unchecked(text);
     end_line_unchecked();
     io_check();
   }
-  // One whole line as one write statement.
-  [[gnu::always_inline]] void write_line(std::string_view text) {
-    append_unchecked(text);
-    end_line();
-  }
   // `count` copies of `unit` (1 to kCopyStep bytes), each a write statement
-  // of its own, then `piece`, a line from the reader and the line end as one;
-  // stored at once after one test for room when they fit and statements are
-  // not flushed. `count` is at most one more than the length of a line read
-  // before, so the size computed for it cannot overflow.
+  // of its own, then `piece`, a line from the reader and the line end as one,
+  // stored at once after one test for room unless statements are flushed.
+  // `count` is at most a line read before plus one: `end` cannot overflow.
   [[gnu::always_inline]] void write_copies_then_line(std::string_view unit, std::uint64_t count,
                                                      std::string_view piece,
                                                      std::string_view line) {
     const std::size_t at = pending_;
     const std::size_t end = at + count * unit.size() + piece.size() + line.size() + 1;
     if (end <= fast_limit_) [[likely]] {
-      store_copies_then_line(buffer_ + at, buffer_ + end, unit, count, piece, line);
+      store_copies_then_line(buffer_, at, end, unit, count, piece, line);
       return publish(end);
     }
-    // Completing a block, they are still stored at once when they fit the
-    // room beyond it, and the block is passed on.
+    // Completing a block: stored at once when they fit beyond it, then passed on.
     if (!flush_each_statement_ && end <= 2 * kBlock) {
-      store_copies_then_line(buffer_ + at, buffer_ + end, unit, count, piece, line);
+      store_copies_then_line(buffer_, at, end, unit, count, piece, line);
       publish(end);
       pass_block_on();
     } else {
@@ -91,24 +79,24 @@ class OutputStream {
   bool flushes_each_statement() const noexcept { return flush_each_statement_; }
   // Writes the pending bytes out. False once a block is lost, now or before.
   bool write_out() noexcept;
-  // The write-out of a stop a signal began, in the middle of any other call:
-  // what a write(2) under way took is not written again, and the bytes behind
-  // it still go out; where that cannot be told, nothing more goes out.
+  // The write-out of a stop a signal began amid any call: what a write(2) under way
+  // took is not written again, the rest goes out; if that cannot be told, nothing.
   void write_out_interrupted(const ucontext_t& context) noexcept;
 
  private:
-  // Makes the bytes stored up to `end` pending, only once they are stored, so
-  // that a signal handler never writes out a byte not yet there.
+  // Makes the bytes up to `end` pending once stored, for a signal handler.
   [[gnu::always_inline]] void publish(std::size_t end) noexcept {
     std::atomic_signal_fence(std::memory_order_release);
     pending_ = end;
   }
   // The one way out: write(2)s of [data, data + size), a block at most each,
-  // in a flight marking [data, end) as what the caller has yet to get out, of
-  // which a signal handler writes what the kernel has not taken; the caller
-  // ends it once pending_ is right again. A short write, or a failure but
-  // EINTR and EAGAIN (waited out), records error 101 and breaks the stream.
+  // in a flight marking [data, end) as the caller's yet to get out, whose
+  // rest a signal handler writes; the caller ends it. A short write, or a
+  // failure but EINTR and EAGAIN (waited out), records error 101, for good.
   bool send(const char* data, std::size_t size, const char* end) noexcept;
+  // The rest of a send whose first write(2) gave `n`; the one write(2) call.
+  [[gnu::noinline]] bool send_on(std::size_t size, long n) noexcept;
+  long write_part(const char* data, std::size_t size) noexcept;
   void end_flight() noexcept {
     std::atomic_signal_fence(std::memory_order_release);
     flight_end_ = nullptr;

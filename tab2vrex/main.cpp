@@ -40,8 +40,7 @@ int main(int argc, char** argv) {
   out.write_line(kNote);
   out.write(kCreatedFrom);
   write_name(name);
-  out.write(kByTab2vrex);
-  out.end_line();
+  out.write_line(kByTab2vrex);
   out.write_line(kNote);
   out.write_line(kNode);  // the document root
 

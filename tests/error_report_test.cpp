@@ -91,7 +91,7 @@ TEST(BlockEdge, FailedWriteReportedAtTheStatementPastTheBlock) {
   // where the program carries line information.
   if (!has_line_information(tab2vrex_path())) return;
   std::vector<std::string> source = lines(read_file(source_path("tab2vrex/main.cpp")));
-  auto statement = std::find(source.begin(), source.end(), "  out.write(kByTab2vrex);");
+  auto statement = std::find(source.begin(), source.end(), "  out.write_line(kByTab2vrex);");
   ASSERT_NE(statement, source.end());
   std::string line = "main.cpp:" + std::to_string(statement - source.begin() + 1);
   Result lookup = run({"addr2line", "-i", "-e", tab2vrex_path(), "0x" + location});
