@@ -94,7 +94,7 @@ void OutputStream::append_long(std::string_view text) noexcept {
 
 void OutputStream::append_copies_then_line(std::string_view unit, std::uint64_t count,
                                            std::string_view piece, std::string_view line) noexcept {
-  // Copies from the run, up to one past the block, which is then passed on.
+  // Copies from the run: one at a time when flushed, else up to one past the block, passed on.
   if (run_unit_ != unit) {
     store_copies(run_, pattern_of(unit), kBlock / unit.size() + 1);
     run_unit_ = unit;

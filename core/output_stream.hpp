@@ -104,8 +104,8 @@ class OutputStream {
   // Writes out the first block and moves the bytes beyond it to the front.
   void pass_block_on() noexcept;
   void append_long(std::string_view text) noexcept;
-  // The slow way of write_copies_then_line, statement by statement; it stops
-  // at the first failure for the caller's check.
+  // The slow way of write_copies_then_line; it stops at the first failure,
+  // for the caller's check.
   void append_copies_then_line(std::string_view unit, std::uint64_t count, std::string_view piece,
                                std::string_view line) noexcept;
 
