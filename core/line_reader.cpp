@@ -63,7 +63,8 @@ void LineReader::make_room() noexcept {
 
 std::size_t LineReader::read_block_again(int err) noexcept {
   for (;;) {
-    if ((err = retry_error(fd_, POLLIN, err)) != 0) {
+    err = retry_error(fd_, POLLIN, err);
+    if (err != 0) {
       record_errno(err);
       return 0;
     }

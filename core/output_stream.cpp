@@ -36,7 +36,8 @@ bool OutputStream::send_on(std::size_t size, long n) noexcept {
   for (std::size_t part = std::min(size, kBlock);; n = write_part(data, part)) {
     if (n == static_cast<long>(part)) [[likely]] {
       data += part;
-      if ((size -= part) == 0) return true;
+      size -= part;
+      if (size == 0) return true;
       part = std::min(size, kBlock);
     } else if (n >= 0 || retry_error(fd_, POLLOUT, static_cast<int>(-n)) != 0) {
       broken_ = true;

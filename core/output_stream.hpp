@@ -116,8 +116,7 @@ class OutputStream {
   const std::size_t fast_limit_;
   bool broken_ = false;
   std::size_t pending_ = 0;
-  // The flight under way while its end is set: the bytes from its data that
-  // the kernel has taken are counted in flight_taken_.
+  // The flight under way while flight_end_ is set; flight_taken_ counts what the kernel took.
   const char* flight_data_ = nullptr;
   const char* flight_end_ = nullptr;
   long flight_taken_ = 0;

@@ -270,8 +270,8 @@ INSTANTIATE_TEST_SUITE_P(Programs, Handlers, testing::ValuesIn(kPrograms),
 
 // What `fd` gives until its end (for a terminal, the end of its last holder)
 // or until nothing comes for 10 s; `chunk` gives the size of each read.
-std::string read_to_end(
-    int fd, const std::function<std::size_t()>& chunk = [] { return 4096; }) {
+const std::function<std::size_t()> kWholeChunks = [] { return 4096; };
+std::string read_to_end(int fd, const std::function<std::size_t()>& chunk = kWholeChunks) {
   std::string bytes;
   std::vector<char> buffer;
   for (pollfd ready{fd, POLLIN, 0}; poll(&ready, 1, 10'000) > 0;) {
