@@ -101,7 +101,8 @@ void OutputStream::append_copies_then_line(std::string_view unit, std::uint64_t 
     run_unit_ = unit;
   }
   for (std::uint64_t copies = 0; count > 0 && pending_error == 0; count -= copies) {
-    copies = std::min(count, flush_each_statement_ ? 1 : (kBlock - pending_) / unit.size() + 1);
+    copies = std::min<std::uint64_t>(
+        count, flush_each_statement_ ? 1 : (kBlock - pending_) / unit.size() + 1);
     std::memcpy(buffer_ + pending_, run_, copies * unit.size());
     publish(pending_ + copies * unit.size());
     if (flush_each_statement_) write_out();

@@ -20,8 +20,7 @@ namespace outline {
 // - Flushing each statement (on a terminal), a statement's end writes out
 //   what is pending: pending_ is 0 after it.
 // - After a lost block (broken_, error 101 recorded) no byte is written.
-// - No flight is under way (flight_end_ is null).
-// Every byte leaves through send().
+// - No flight is under way (flight_end_ is null): every byte leaves by send().
 class OutputStream {
  public:
   OutputStream(int fd, bool flush_each_statement) noexcept
