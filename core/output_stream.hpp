@@ -42,20 +42,20 @@ class OutputStream {
   // `count` copies of `unit` (1 to kCopyStep bytes), each a write statement
   // of its own, then `piece`, a line from the reader and the line end as one,
   // stored at once after one test for room unless statements are flushed.
-  // `count` is at most a line read before plus one: `end` cannot overflow.
+  // `end` is 64 bits wide, which no count of open nodes or items overflows.
   [[gnu::always_inline]] void write_copies_then_line(std::string_view unit, std::uint64_t count,
                                                      std::string_view piece,
                                                      std::string_view line) {
     const std::size_t at = pending_;
-    const std::size_t end = at + count * unit.size() + piece.size() + line.size() + 1;
+    const std::uint64_t end = at + count * unit.size() + piece.size() + line.size() + 1;
     if (end <= fast_limit_) [[likely]] {
-      store_copies_then_line(buffer_, at, end, unit, count, piece, line);
-      return publish(end);
+      store_copies_then_line(buffer_, at, static_cast<std::size_t>(end), unit, count, piece, line);
+      return publish(static_cast<std::size_t>(end));
     }
     // Completing a block: stored at once when they fit beyond it, then passed on.
     if (!flush_each_statement_ && end <= 2 * kBlock) {
-      store_copies_then_line(buffer_, at, end, unit, count, piece, line);
-      publish(end);
+      store_copies_then_line(buffer_, at, static_cast<std::size_t>(end), unit, count, piece, line);
+      publish(static_cast<std::size_t>(end));
       pass_block_on();
     } else {
       append_copies_then_line(unit, count, piece, line);
