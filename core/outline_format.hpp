@@ -24,8 +24,8 @@ inline constexpr std::string_view kByTab2vrex = " by tab2vrex";
 inline constexpr std::size_t kKeywordLength = 4;
 inline constexpr std::size_t kTextOffset = 5;
 
-// A tab outline's level of depth.
-inline constexpr char kTab = '\t';
+// A tab outline's level of depth, as a piece of text and as a byte.
 inline constexpr std::string_view kIndent = "\t";
+inline constexpr char kTab = kIndent[0];
 
 }  // namespace outline

@@ -184,15 +184,18 @@ inline void expect_location_in_main(const Program& program, const std::string& d
 }
 
 // Checks, where the program carries line information, that the code location
-// `digits` of a report resolves to the line of its main.cpp that writes an item.
-inline void expect_location_at_item_write(const Program& program, const std::string& digits) {
+// `digits` of a report resolves to the line of its main.cpp that holds
+// `statement`: by default the one that writes an item.
+inline void expect_location_at(const Program& program, const std::string& digits,
+                               const char* statement = nullptr) {
   if (!has_line_information(program.path())) return;
+  if (statement == nullptr) statement = program.item_write;
   const std::string file = std::string(program.name) + "/main.cpp";
   std::vector<std::string> source = lines(read_file(source_path(file)));
   auto at = std::find_if(source.begin(), source.end(), [&](const std::string& line) {
-    return line.find(program.item_write) != std::string::npos;
+    return line.find(statement) != std::string::npos;
   });
-  ASSERT_NE(at, source.end()) << file << " has no line " << program.item_write;
+  ASSERT_NE(at, source.end()) << file << " has no line " << statement;
   const std::string expected = file + ":" + std::to_string(at - source.begin() + 1);
   Result lookup = run({"addr2line", "-i", "-e", program.path(), "0x" + digits});
   std::vector<std::string> chain = lines(lookup.out);

@@ -235,7 +235,7 @@ TEST_P(WriteFault, StopsWith101AndKeepsEarlierBlocks) {
                                fixture.output(), fixture.trace(), more);
   EXPECT_EQ(result.status, 101);
   std::string location = expect_main_report(result.err, 101);
-  if (c.at_item_write && !location.empty()) expect_location_at_item_write(program, location);
+  if (c.at_item_write && !location.empty()) expect_location_at(program, location);
   EXPECT_EQ(read_file(fixture.output()), fixture.clean().substr(0, kBlock * (call - 1)));
   if (c.no_read_after) {
     std::string trace = read_file(fixture.trace());
