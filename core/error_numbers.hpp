@@ -6,7 +6,7 @@
 
 namespace outline {
 
-// Every failed or short write(2).
+// A write(2) that failed or took nothing: its block is lost.
 inline constexpr std::uint16_t kWriteFailed = 101;
 // Memory for a line cannot be obtained.
 inline constexpr std::uint16_t kOutOfMemory = 203;

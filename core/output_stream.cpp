@@ -32,14 +32,17 @@ inline long OutputStream::write_part(const char* data, std::size_t size) noexcep
 }
 
 bool OutputStream::send_on(std::size_t size, long n) noexcept {
+  // A write(2) that takes part of its bytes (a terminal or socket nearly
+  // full, a signal amid the call) goes on with the rest; one that takes
+  // nothing, or fails but for EINTR and EAGAIN, loses the block.
   const char* data = flight_data_;
   for (std::size_t part = std::min(size, kBlock);; n = write_part(data, part)) {
-    if (n == static_cast<long>(part)) [[likely]] {
-      data += part;
-      size -= part;
+    if (n > 0) [[likely]] {
+      data += n;
+      size -= static_cast<std::size_t>(n);
       if (size == 0) return true;
       part = std::min(size, kBlock);
-    } else if (n >= 0 || retry_error(fd_, POLLOUT, static_cast<int>(-n)) != 0) {
+    } else if (n == 0 || retry_error(fd_, POLLOUT, static_cast<int>(-n)) != 0) {
       broken_ = true;
       record_error(kWriteFailed);
       return false;

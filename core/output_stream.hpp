@@ -90,8 +90,9 @@ class OutputStream {
   }
   // The one way out: write(2)s of [data, data + size), a block at most each,
   // in a flight marking [data, end) as the caller's yet to get out, whose
-  // rest a signal handler writes; the caller ends it. A short write, or a
-  // failure but EINTR and EAGAIN (waited out), records error 101, for good.
+  // rest a signal handler writes; the caller ends it. A write(2) that takes
+  // part goes on with the rest; one that takes nothing, or a failure but EINTR
+  // and EAGAIN (waited out), records error 101, for good.
   bool send(const char* data, std::size_t size, const char* end) noexcept;
   // The rest of a send whose first write(2) gave `n`; the one write(2) call.
   [[gnu::noinline]] bool send_on(std::size_t size, long n) noexcept;

@@ -477,7 +477,9 @@ std::size_t statements_end(const std::string& document, std::size_t at) {
   return document.size();
 }
 
-enum class Sink { kFile, kPipe, kSocket, kFullPipe };
+// A stalled terminal is left non-blocking and full: a write(2) takes part of
+// a statement and the rest waits in poll(2), where the signal comes.
+enum class Sink { kFile, kPipe, kSocket, kFullPipe, kStalledTerminal };
 // The block whose write(2) the signal comes at: the first, one in the middle,
 // the last during the run, or the rest at the normal end, a stop under way.
 enum class Block { kFirst, kMiddle, kLast, kAtExit };
@@ -542,7 +544,8 @@ TEST_P(SignalInWrite, OutputEndsWithTheBlocksStatements) {
   const auto& [program, c] = GetParam();
   TempDir dir;
   const std::string input = dir.path("input");
-  write_file(input, program.document(200));
+  const bool stalled = c.sink == Sink::kStalledTerminal;
+  write_file(input, program.document(stalled ? 6000 : 200));  // 6000: more than a terminal holds
   const std::string clean = run({program.path(), input}).out;
   const std::size_t blocks = (clean.size() + kBlock - 1) / kBlock;
   ASSERT_GT(blocks, 4u);
@@ -551,25 +554,36 @@ TEST_P(SignalInWrite, OutputEndsWithTheBlocksStatements) {
                       : c.block == Block::kLast   ? blocks - 1
                                                   : blocks;
 
-  Output output(c.sink == Sink::kFullPipe ? Sink::kFile : c.sink, dir);
+  Output output(c.sink == Sink::kFullPipe || stalled ? Sink::kFile : c.sink, dir);
   FullPipe full;
+  PseudoTerminal terminal(true);
   int err = open(dir.path("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   Start child;
   child.argv = {program.path(), input};
+  const std::string call = stalled ? "poll" : "write", when = stalled ? "1" : std::to_string(block);
   if (c.sink != Sink::kFullPipe)
-    child.argv = traced(
-        "/dev/null",
-        {"-qq", "-P", output.path(), "-e",
-         "inject=write:signal=" + std::string(c.signal_name) + ":when=" + std::to_string(block)},
-        child.argv);
-  child.fds[1] = c.sink == Sink::kFullPipe ? full.writer() : output.writer();
+    child.argv = traced(dir.path("trace"),
+                        {"-qq", "-e", "trace=write,poll", "-P",
+                         stalled ? fd_target(getpid(), terminal.theirs()) : output.path(), "-e",
+                         "inject=" + call + ":signal=" + c.signal_name + ":when=" + when},
+                        child.argv);
+  fcntl(terminal.theirs(), F_SETFL, O_NONBLOCK);
+  child.fds[1] = c.sink == Sink::kFullPipe ? full.writer()
+                 : stalled                 ? terminal.theirs()
+                                           : output.writer();
   child.fds[2] = err;
   pid_t pid = start(child);
   close(err);
   output.close_writer();
   full.close_writer();
+  terminal.close_theirs();
   std::string out;
-  if (c.sink == Sink::kFullPipe) {
+  if (stalled) {
+    // Read once the signal has come: the child fills the terminal and waits.
+    for (int tries = 0; tries < 20'000; ++tries, usleep(1000))
+      if (read_file(dir.path("trace")).find("--- SIG") != std::string::npos) break;
+    out = read_to_end(terminal.ours());
+  } else if (c.sink == Sink::kFullPipe) {
     bool held = wait_until(pid, [&] { return waits_in_write(pid, 1); });
     EXPECT_TRUE(held) << "the first block's write never waited";
     kill(pid, held ? c.signal : SIGKILL);
@@ -584,10 +598,30 @@ TEST_P(SignalInWrite, OutputEndsWithTheBlocksStatements) {
   if (c.error != 0) expect_fault_report(read_file(dir.path("err")), c.error);
   std::string expected =
       block == blocks ? clean : clean.substr(0, statements_end(clean, block * kBlock));
+  bool split = true;
+  if (stalled) {
+    // The statement in flight when the signal came had a part taken before
+    // the wait: every byte of it once, and nothing after it.
+    std::vector<std::string> trace = lines(read_file(dir.path("trace")));
+    auto wait = std::find_if(trace.begin(), trace.end(),
+                             [](const std::string& line) { return line.starts_with("poll("); });
+    // strace's lines: write(1, "...", count)   = result
+    auto result = [](const std::string& line) {
+      return std::stol(line.substr(line.rfind(" = ") + 3));
+    };
+    auto part = std::find_if(std::make_reverse_iterator(wait), trace.rend(),
+                             [&](const std::string& line) { return result(line) >= 0; });
+    ASSERT_NE(part, trace.rend()) << "no write before the wait";
+    EXPECT_TRUE(out.ends_with('\n') && out.size() < clean.size()) << out.size() << " bytes";
+    expected = clean.substr(0, out.size());
+    split = result(*part) < std::stol(part->substr(part->rfind(", ", part->rfind(')')) + 2));
+  }
   if (c.error == 0) {
     EXPECT_EQ(read_file(dir.path("err")), "");
   }
   EXPECT_EQ(out, expected) << out.size() << " bytes, not " << expected.size();
+  // Rarely the terminal fills at a statement's end: nothing was split then.
+  if (!split) GTEST_SKIP() << "the write before the wait took all its bytes";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -607,7 +641,9 @@ INSTANTIATE_TEST_SUITE_P(
             WriteSignalCase{"SocketMiddle", Sink::kSocket, Block::kMiddle, "SIGILL", SIGILL, 216},
             WriteSignalCase{"SocketLast", Sink::kSocket, Block::kLast, "SIGSEGV", SIGSEGV, 216},
             WriteSignalCase{"FullPipeCutShort", Sink::kFullPipe, Block::kFirst, "SIGSEGV", SIGSEGV,
-                            216})),
+                            216},
+            WriteSignalCase{"StalledTerminalBetweenParts", Sink::kStalledTerminal, Block::kFirst,
+                            "SIGBUS", SIGBUS, 214})),
     program_and_case<WriteSignalCase>);
 
 // --- A fault signal at a random moment of a run writing to a pipe read at

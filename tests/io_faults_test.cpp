@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -190,12 +191,12 @@ INSTANTIATE_TEST_SUITE_P(
                                   "close"})),
     program_and_case<RetryCase>);
 
-// --- A failed or short write is error 101 whatever the errno; the blocks
-// before it stay, and none is written after it.
+// --- A failed write, or one that takes nothing, is error 101 whatever the
+// errno; the blocks before it stay, and none is written after it.
 
 struct WriteCase {
   const char* name;
-  const char* result;  // error=ERRNO or retval=COUNT
+  const char* result;  // error=ERRNO, or retval=0: a write that takes nothing
   When when;
   std::size_t line = 0;  // the length of the one item, or 0 for the usual document
   std::string (*vrex_document)() = nullptr;  // vrex2tab's input instead; tab2vrex skips
@@ -254,8 +255,8 @@ INSTANTIATE_TEST_SUITE_P(
                                      WriteCase{"EbadfIsNot6", "error=EBADF", When::Second},
                                      WriteCase{"EinvalIsNot218", "error=EINVAL", When::Middle},
                                      WriteCase{"EpipeLastBlockAtExit", "error=EPIPE", When::Last},
-                                     WriteCase{"ShortBlock", "retval=100", When::Second},
-                                     WriteCase{"ShortLastBlockAtExit", "retval=1", When::Last},
+                                     WriteCase{"NothingTakenSecondBlock", "retval=0", When::Second},
+                                     WriteCase{"NothingTakenAtExit", "retval=0", When::Last},
                                      // One item's text goes out in several blocks at once:
                                      // after the failed one, none of the others.
                                      WriteCase{"EioWithinLongLine", "error=EIO", When::Second,
@@ -265,9 +266,9 @@ INSTANTIATE_TEST_SUITE_P(
                                                .result = "error=EIO",
                                                .when = When::Second,
                                                .at_item_write = true},
-                                     // errno still says EAGAIN from the read: short is short.
-                                     WriteCase{.name = "ShortAfterReadRetried",
-                                               .result = "retval=100",
+                                     // errno still says EAGAIN from the read: 0 is lost.
+                                     WriteCase{.name = "NothingTakenAfterReadRetried",
+                                               .result = "retval=0",
                                                .when = When::Second,
                                                .read_fault = "error=EAGAIN:when=1"},
                                      // Block 2 fills inside a run of more than 16 TABs.
@@ -410,7 +411,7 @@ TEST_P(ProgramTest, MissingFileIsOpenFailure) {
 
 // --- Standard output on a device that takes nothing: every path that ends
 // with a last block to write reports 101; an error already reported keeps
-// its number.
+// its number. A file size limit inside a block: the bytes up to it, then 101.
 
 enum class Argument { Document, None, Missing, Directory };
 
@@ -418,6 +419,8 @@ struct FullCase {
   const char* name;
   Argument argument;
   unsigned number;
+  int limit_blocks = 0;  // else a file appended to after 3 bytes, with this
+                         // limit in 512-byte blocks and SIGXFSZ ignored
 };
 
 void PrintTo(const FullCase& c, std::ostream* os) {
@@ -429,16 +432,32 @@ class FullDevice : public testing::TestWithParam<std::tuple<Program, FullCase>> 
 TEST_P(FullDevice, ReportsLostLastBlock) {
   const auto& [program, c] = GetParam();
   TempDir dir;
-  write_file(dir.path("input"), program.document(3));  // fits in one block
+  write_file(dir.path("input"), program.document(c.limit_blocks ? 200 : 3));  // 3: one block
   outline_test::Run request;
   request.argv = {program.path()};
+  if (c.limit_blocks != 0) {
+    write_file(dir.path("out"), "abc");
+    request.argv = {"sh",
+                    "-c",
+                    "trap '' XFSZ; ulimit -f $1; out=$2; shift 2; exec \"$@\" >>$out",
+                    "sh",
+                    std::to_string(c.limit_blocks),
+                    dir.path("out"),
+                    program.path(),
+                    dir.path("input")};
+  }
   if (c.argument == Argument::Document) request.argv.push_back(dir.path("input"));
   if (c.argument == Argument::Missing) request.argv.push_back(dir.path("missing"));
   if (c.argument == Argument::Directory) request.argv.push_back(dir.path(""));
-  request.stdout_path = "/dev/full";
+  if (c.limit_blocks == 0) request.stdout_path = "/dev/full";
   Result result = run(request);
   EXPECT_EQ(result.status, static_cast<int>(c.number));
   expect_main_report(result.err, c.number);
+  if (c.limit_blocks != 0) {
+    const std::size_t limit = 512 * static_cast<std::size_t>(c.limit_blocks);
+    EXPECT_EQ(read_file(dir.path("out")),
+              "abc" + run({program.path(), dir.path("input")}).out.substr(0, limit - 3));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -447,7 +466,8 @@ INSTANTIATE_TEST_SUITE_P(
                      testing::Values(FullCase{"Document", Argument::Document, 101},
                                      FullCase{"UsageLine", Argument::None, 101},
                                      FullCase{"OpenFailureLine", Argument::Missing, 101},
-                                     FullCase{"DirectoryKeeps5", Argument::Directory, 5})),
+                                     FullCase{"DirectoryKeeps5", Argument::Directory, 5},
+                                     FullCase{"SizeLimitInsideBlock", Argument::Document, 101, 2})),
     program_and_case<FullCase>);
 
 // --- Standard output on a pipe whose reader has gone.
@@ -561,12 +581,17 @@ TEST_P(ProgramTest, LineBeyondMemoryIs203) {
   expect_main_report(report, 203);
 }
 
-// --- A non-blocking pipe is waited on with poll(2): a run that waits uses
-// next to no processor time.
+// --- Output that must wait: a non-blocking pipe is waited on with poll(2),
+// using next to no processor time; a full terminal takes part of a write(2)
+// when left non-blocking, or when stopped (Ctrl-Z) and continued, and the
+// rest follows: the whole document, status 0.
+
+enum class Waiting { kPipe, kTerminal, kStoppedTerminal };
 
 struct WaitCase {
   const char* name;
-  bool on_output;  // standard output on the pipe, else standard input
+  bool on_output;  // standard output waits, else standard input
+  Waiting end = Waiting::kPipe;
 };
 
 void PrintTo(const WaitCase& c, std::ostream* os) {
@@ -583,23 +608,36 @@ TEST_P(NonBlockingPipe, WaitsWithoutSpinning) {
   TempDir dir;
   write_file(dir.path("in"), document);
   int pipe[2];
-  ASSERT_EQ(pipe2(pipe, O_CLOEXEC | O_NONBLOCK), 0);
-  fcntl(pipe[1], F_SETPIPE_SZ, 4096);
+  std::optional<PseudoTerminal> terminal;
+  if (c.end == Waiting::kPipe) {
+    ASSERT_EQ(pipe2(pipe, O_CLOEXEC | O_NONBLOCK), 0);
+    fcntl(pipe[1], F_SETPIPE_SZ, 4096);
+  } else {
+    terminal.emplace(true);
+    pipe[0] = dup(terminal->ours()), pipe[1] = dup(terminal->theirs());
+    terminal.reset();
+    if (c.end == Waiting::kTerminal) fcntl(pipe[1], F_SETFL, O_NONBLOCK);
+  }
   int in = open(dir.path("in").c_str(), O_RDONLY | O_CLOEXEC);
   int out = open(dir.path("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  int err = open(dir.path("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   Start child;
   child.argv = {program.path(), ""};
   child.fds[0] = c.on_output ? in : pipe[0];
   child.fds[1] = c.on_output ? pipe[1] : out;
+  child.fds[2] = err;
   pid_t pid = start(child);
   close(in);
   close(out);
+  close(err);
   close(c.on_output ? pipe[1] : pipe[0]);
   int end = c.on_output ? pipe[0] : pipe[1];
   fcntl(end, F_SETFL, 0);  // only the child's end stays non-blocking
   usleep(300'000);         // the child waits meanwhile
+  if (c.end == Waiting::kStoppedTerminal) kill(pid, SIGSTOP), kill(pid, SIGCONT);
   std::string output;
   if (c.on_output) {
+    // A terminal ends (EIO) once its last holder has gone.
     char buffer[4096];
     for (ssize_t n; (n = read(end, buffer, sizeof buffer)) > 0;) output.append(buffer, n);
   } else {
@@ -609,15 +647,19 @@ TEST_P(NonBlockingPipe, WaitsWithoutSpinning) {
   Ending ending = wait_for(pid);
   if (!c.on_output) output = read_file(dir.path("out"));
   EXPECT_EQ(ending.status, 0);
+  EXPECT_EQ(read_file(dir.path("err")), "");
   EXPECT_TRUE(output == clean.out) << output.size() << " bytes";
   EXPECT_LT(ending.cpu_ms, 150) << "busy while it waited";
 }
 
-INSTANTIATE_TEST_SUITE_P(Ends, NonBlockingPipe,
-                         testing::Combine(testing::ValuesIn(kPrograms),
-                                          testing::Values(WaitCase{"Input", false},
-                                                          WaitCase{"Output", true})),
-                         program_and_case<WaitCase>);
+INSTANTIATE_TEST_SUITE_P(
+    Ends, NonBlockingPipe,
+    testing::Combine(testing::ValuesIn(kPrograms),
+                     testing::Values(WaitCase{"Input", false}, WaitCase{"Output", true},
+                                     WaitCase{"TerminalLeftNonBlocking", true, Waiting::kTerminal},
+                                     WaitCase{"TerminalStoppedAndContinued", true,
+                                              Waiting::kStoppedTerminal})),
+    program_and_case<WaitCase>);
 
 // --- The error stream failing does not cost standard output its last block.
 
