@@ -89,6 +89,7 @@ struct ReadCase {
   const char* error;  // the errno injected
   When when;
   unsigned number;
+  const char* poll_error = nullptr;  // injected into the wait after EAGAIN
 };
 
 void PrintTo(const ReadCase& c, std::ostream* os) {
@@ -101,9 +102,12 @@ TEST_P(ReadFault, StopsWithMappedNumberAndKeepsOutput) {
   const auto& [program, c] = GetParam();
   Fixture fixture(program);
   int call = call_number(c.when, fixture.reads());
+  std::vector<std::string> more;
+  if (c.poll_error != nullptr) more = {"-e", "inject=poll:error=" + std::string(c.poll_error)};
   Result result =
       run_injected(program, fixture.input(), fixture.input(),
-                   "read:error=" + std::string(c.error) + ":when=" + std::to_string(call));
+                   "read:error=" + std::string(c.error) + ":when=" + std::to_string(call), {},
+                   "/dev/null", more);
   EXPECT_EQ(result.status, static_cast<int>(std::min(c.number, 255u)));
   expect_main_report(result.err, c.number);
   EXPECT_EQ(result.out, fixture.output_before_read(call));
@@ -138,7 +142,10 @@ INSTANTIATE_TEST_SUITE_P(
                                      ReadCase{"EoverflowIs75", "EOVERFLOW", When::Second, 75},
                                      ReadCase{"EhwpoisonIs133", "EHWPOISON", When::Second, 133},
                                      // Above 255: reported whole, the status is 255.
-                                     ReadCase{"Errno300Is255", "300", When::Second, 300})),
+                                     ReadCase{"Errno300Is255", "300", When::Second, 300},
+                                     // The wait's own failure, not the EAGAIN before it.
+                                     ReadCase{"WaitFailsAfterEagain", "EAGAIN", When::Second, 217,
+                                              "ENOMEM"})),
     program_and_case<ReadCase>);
 
 // --- Interrupted and would-block calls are repeated: the output is unchanged.
@@ -185,6 +192,11 @@ INSTANTIATE_TEST_SUITE_P(
                         RetryCase{"ReadEagain", "read:error=EAGAIN:when=1+2", false},
                         RetryCase{"WriteEintr", "write:error=EINTR:when=1+2", true},
                         RetryCase{"WriteEagain", "write:error=EAGAIN:when=1+2", true},
+                        // A retry that is refused again.
+                        RetryCase{"ReadEintrTwice", "read:error=EINTR:when=2..3", false},
+                        RetryCase{"ReadEagainTwice", "read:error=EAGAIN:when=2..3", false},
+                        RetryCase{"WriteEintrTwice", "write:error=EINTR:when=2..3", true},
+                        RetryCase{"WriteEagainTwice", "write:error=EAGAIN:when=2..3", true},
                         RetryCase{"OpenEintr", "open,openat:error=EINTR:when=1", false},
                         // Linux releases the descriptor also when close fails with EINTR.
                         RetryCase{"CloseEintrNotRepeated", "close:error=EINTR:when=1", false,
