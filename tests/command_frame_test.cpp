@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "fault_support.hpp"
+#include "programs.hpp"
 
 namespace outline_test {
 namespace {
@@ -56,7 +56,7 @@ TEST_P(Frame, HelpOption) {
   Result result = run({GetParam().path(), "--help"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  std::vector<std::string> got = lines(result.out);
+  std::vector<std::string> got = lines_at_lf(result.out);
   ASSERT_EQ(got.size(), 5u) << result.out;
   EXPECT_EQ(got[0] + "\n", GetParam().usage);
   EXPECT_EQ(got[3], "An empty argument (\"\") reads standard input.");
@@ -111,8 +111,7 @@ TEST_P(Frame, OpenFailureQuotesLongNameWhole) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothPrograms, Frame, testing::ValuesIn(kPrograms),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(BothPrograms, Frame, testing::ValuesIn(kPrograms), row_name);
 
 }  // namespace
 }  // namespace outline_test

@@ -30,7 +30,7 @@ void write_nested_document(const std::string& path, int depth) {
 
 // Converts with the stack limited to 256 KiB, standard output to `out`.
 Result convert_on_small_stack(const std::string& in, const std::string& out) {
-  Run command;
+  Request command;
   command.argv = {"sh", "-c", "ulimit -s 256; exec \"$0\" \"$1\"", vrex2tab_path(), in};
   command.stdout_path = out;
   return run(command);

@@ -3,7 +3,7 @@
 // kept off standard output, and code locations that lead back to the source.
 #include <filesystem>
 
-#include "fault_support.hpp"
+#include "programs.hpp"
 
 namespace outline_test {
 namespace {
@@ -16,11 +16,10 @@ TEST_P(DirectoryInput, Error5AfterWhatPrecedesTheFirstRead) {
   Result result = run({GetParam().path(), dir.path("")});
   EXPECT_EQ(result.status, 5);
   EXPECT_EQ(result.out, GetParam().preamble(dir.path("")));
-  expect_main_report(result.err, 5);
+  expect_report(result.err, 5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, DirectoryInput, testing::ValuesIn(kPrograms),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Programs, DirectoryInput, testing::ValuesIn(kPrograms), row_name);
 
 // --- The first location names the line of the failing operation in main.
 
@@ -31,10 +30,6 @@ struct LocationCase {
   Failure failure;
   unsigned number;
 };
-
-void PrintTo(const LocationCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class Location : public testing::TestWithParam<std::tuple<Program, LocationCase>> {};
 
@@ -47,14 +42,14 @@ TEST_P(Location, ResolvesToProgramsMain) {
   if (c.failure == Failure::ReadOfDirectory) {
     result = run({program.path(), dir.path("")});
   } else if (c.failure == Failure::WriteAtExit) {
-    outline_test::Run request;
+    Request request;
     request.argv = {program.path(), input};
     request.stdout_path = "/dev/full";
     result = run(request);
   } else {
     result = run_injected(program, input, input, "close:error=EIO");
   }
-  std::string location = expect_main_report(result.err, c.number);
+  std::string location = expect_report(result.err, c.number);
   ASSERT_FALSE(location.empty());
   expect_location_in_main(program, location);
 }
@@ -83,7 +78,7 @@ TEST(BlockEdge, FailedWriteReportedAtTheStatementPastTheBlock) {
   std::string output = base + "out";
   Result result = run_injected(kPrograms[0], input, output, "write:error=EIO:when=2", output);
   EXPECT_EQ(result.status, 101);
-  std::string location = expect_main_report(result.err, 101);
+  std::string location = expect_report(result.err, 101);
   ASSERT_FALSE(location.empty());
   EXPECT_EQ(read_file(output), prefix + input.substr(0, 256 - prefix.size()));
 

@@ -27,7 +27,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "fault_support.hpp"
+#include "programs.hpp"
 
 namespace outline_test {
 namespace {
@@ -131,25 +131,6 @@ unsigned long long as_bits(const sigset_t& set) {
   return bits;
 }
 
-// Checks that `err` is one report of error `number`, from a fault anywhere:
-// the error line, the location line, the call chain and an empty line.
-void expect_fault_report(const std::string& err, int number) {
-  std::vector<std::string> report = lines(err);
-  ASSERT_GE(report.size(), 3u) << err;
-  ASSERT_TRUE(err.ends_with("\n\n")) << err;
-  std::string first = "Runtime error " + std::to_string(number) + " at $";
-  ASSERT_TRUE(report[0].starts_with(first)) << err;
-  std::string location = report[0].substr(first.size());
-  EXPECT_TRUE(is_location(location)) << err;
-  EXPECT_EQ(report[1], "  $" + location);
-  // At least the return from the main routine is an active call.
-  EXPECT_GE(report.size() - 3, 1u) << "no call-chain line:\n" << err;
-  EXPECT_LE(report.size() - 3, 257u);
-  for (std::size_t i = 2; i + 1 < report.size(); ++i)
-    EXPECT_TRUE(report[i].starts_with("  $") && is_location(report[i].substr(3))) << report[i];
-  EXPECT_EQ(report.back(), "");
-}
-
 // Delivers `signal` to `pid` with the si_code of a fault the kernel detected,
 // which no process can send to another, and with `x87_flags` set in the x87
 // status word: both are rewritten under ptrace at its delivery.
@@ -234,7 +215,7 @@ TEST_P(FaultSignal, EndsTheRunAsItShould) {
     return;
   }
   EXPECT_EQ(ending.status, c.error) << "signal " << ending.signal;
-  expect_fault_report(err_text, c.error);
+  expect_report(err_text, c.error, false);
   // Exactly what was written before the signal, buffered bytes included.
   EXPECT_EQ(out_text, c.wait == Wait::kOpen
                           ? ""
@@ -277,11 +258,11 @@ class Handlers : public testing::TestWithParam<Program> {};
 
 TEST_P(Handlers, InstalledInOrderThenUnblocked) {
   TempDir dir;
-  outline_test::Run request;
+  Request request;
   request.argv =
       traced(dir.path("log"), {"-e", "trace=rt_sigaction,rt_sigprocmask"}, {GetParam().path()});
   ASSERT_EQ(run(request).status, 0);
-  std::vector<std::string> calls = lines(read_file(dir.path("log")));
+  std::vector<std::string> calls = lines_at_lf(read_file(dir.path("log")));
   // The last calls that set a handler of the four (a sanitizer runtime sets
   // its own before), up to the unblocking of the four.
   auto unblock = std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
@@ -300,8 +281,7 @@ TEST_P(Handlers, InstalledInOrderThenUnblocked) {
                                                  "SIGBUS SA_SIGINFO", "SIGILL SA_SIGINFO"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, Handlers, testing::ValuesIn(kPrograms),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Programs, Handlers, testing::ValuesIn(kPrograms), row_name);
 
 // --- Fault signals while a stop is under way change nothing of it: bursts of
 // them sent from outside, and a fault as the kernel reports one.
@@ -402,10 +382,6 @@ struct StopCase {
   bool real_fault;  // a fault as the kernel reports it, instead of the bursts
 };
 
-void PrintTo(const StopCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class StopUnderWay : public testing::TestWithParam<std::tuple<Program, StopCase>> {};
 
 TEST_P(StopUnderWay, KeepsFirstReportOutputAndStatus) {
@@ -453,16 +429,16 @@ TEST_P(StopUnderWay, KeepsFirstReportOutputAndStatus) {
   EXPECT_EQ(out, expected_out);
   if (c.real_fault && c.held == Held::kOutput) {
     // The report was whole before standard output was held: it is written once.
-    expect_fault_report(err, 214);
+    expect_report(err, 214, false);
   } else if (c.real_fault) {
     // The report's first line was held and the fault ends the run: nothing of it came out.
     EXPECT_EQ(err, "");
   } else if (c.stop == Stop::kNormalEnd) {
     EXPECT_EQ(err, "");
   } else if (c.stop == Stop::kErrorStop) {
-    expect_main_report(err, 5);
+    expect_report(err, 5);
   } else {
-    expect_fault_report(err, 214);
+    expect_report(err, 214, false);
   }
 }
 
@@ -539,7 +515,7 @@ class Output {
     writer_ = -1;
   }
   // Everything the child wrote, read as read_to_end reads.
-  std::string read_all(const std::function<std::size_t()>& chunk = [] { return 4096; }) {
+  std::string read_all(const std::function<std::size_t()>& chunk = kWholeChunks) {
     return reader_ < 0 ? read_file(path_) : read_to_end(reader_, chunk);
   }
 
@@ -556,10 +532,6 @@ struct WriteSignalCase {
   int signal, error;
   std::size_t item = 0;  // one item of this many bytes, in several blocks at once
 };
-
-void PrintTo(const WriteSignalCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class SignalInWrite : public testing::TestWithParam<std::tuple<Program, WriteSignalCase>> {};
 
@@ -621,7 +593,7 @@ TEST_P(SignalInWrite, OutputEndsWithTheBlocksStatements) {
   if (c.sink == Sink::kFile) out = output.read_all();
 
   EXPECT_EQ(ending.status, c.error) << "signal " << ending.signal;
-  if (c.error != 0) expect_fault_report(read_file(dir.path("err")), c.error);
+  if (c.error != 0) expect_report(read_file(dir.path("err")), c.error, false);
   std::string expected =
       block == blocks ? clean : clean.substr(0, statements_end(clean, block * kBlock));
   // The long item's text goes out in one send, before its line end is stored.
@@ -630,7 +602,7 @@ TEST_P(SignalInWrite, OutputEndsWithTheBlocksStatements) {
   if (stalled) {
     // The statement in flight when the signal came had a part taken before
     // the wait: every byte of it once, and nothing after it.
-    std::vector<std::string> trace = lines(read_file(dir.path("trace")));
+    std::vector<std::string> trace = lines_at_lf(read_file(dir.path("trace")));
     auto wait = std::find_if(trace.begin(), trace.end(),
                              [](const std::string& line) { return line.starts_with("poll("); });
     // strace's lines: write(1, "...", count)   = result
@@ -732,7 +704,7 @@ TEST_P(SignalAnyMoment, LeavesAPrefix) {
     }
     ++stopped;
     ASSERT_EQ(ending.status, error) << "signal " << ending.signal;
-    expect_fault_report(read_file(dir.path("err")), error);
+    expect_report(read_file(dir.path("err")), error, false);
   }
   EXPECT_GT(stopped, 0) << runs << " runs, none stopped by its signal";
 }

@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "fault_support.hpp"
+#include "programs.hpp"
 
 namespace outline_test {
 namespace {
@@ -92,10 +92,6 @@ struct ReadCase {
   const char* poll_error = nullptr;  // injected into the wait after EAGAIN
 };
 
-void PrintTo(const ReadCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class ReadFault : public testing::TestWithParam<std::tuple<Program, ReadCase>> {};
 
 TEST_P(ReadFault, StopsWithMappedNumberAndKeepsOutput) {
@@ -109,7 +105,7 @@ TEST_P(ReadFault, StopsWithMappedNumberAndKeepsOutput) {
                    "read:error=" + std::string(c.error) + ":when=" + std::to_string(call), {},
                    "/dev/null", more);
   EXPECT_EQ(result.status, static_cast<int>(std::min(c.number, 255u)));
-  expect_main_report(result.err, c.number);
+  expect_report(result.err, c.number);
   EXPECT_EQ(result.out, fixture.output_before_read(call));
 }
 
@@ -157,10 +153,6 @@ struct RetryCase {
   const char* once = nullptr;  // a call made exactly once, not repeated
 };
 
-void PrintTo(const RetryCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class Retried : public testing::TestWithParam<std::tuple<Program, RetryCase>> {};
 
 TEST_P(Retried, OutputAsOfCleanRun) {
@@ -177,7 +169,7 @@ TEST_P(Retried, OutputAsOfCleanRun) {
   EXPECT_NE(trace.find("(INJECTED)"), std::string::npos);
   if (c.once != nullptr) {
     std::size_t calls = 0;
-    for (const std::string& line : lines(trace))
+    for (const std::string& line : lines_at_lf(trace))
       calls += line.find(std::string(" ") + c.once + "(") != std::string::npos;
     EXPECT_EQ(calls, 1u) << trace;
   }
@@ -225,10 +217,6 @@ std::string deep_document() {
   return document;
 }
 
-void PrintTo(const WriteCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class WriteFault : public testing::TestWithParam<std::tuple<Program, WriteCase>> {};
 
 TEST_P(WriteFault, StopsWith101AndKeepsEarlierBlocks) {
@@ -247,7 +235,7 @@ TEST_P(WriteFault, StopsWith101AndKeepsEarlierBlocks) {
                                "write:" + std::string(c.result) + ":when=" + std::to_string(call),
                                fixture.output(), fixture.trace(), more);
   EXPECT_EQ(result.status, 101);
-  std::string location = expect_main_report(result.err, 101);
+  std::string location = expect_report(result.err, 101);
   if (c.at_item_write && !location.empty()) expect_location_at(program, location);
   EXPECT_EQ(read_file(fixture.output()), fixture.clean().substr(0, kBlock * (call - 1)));
   if (c.no_read_after) {
@@ -300,10 +288,6 @@ struct CloseCase {
   unsigned number;
 };
 
-void PrintTo(const CloseCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class CloseFault : public testing::TestWithParam<std::tuple<Program, CloseCase>> {};
 
 TEST_P(CloseFault, StopsAfterWholeDocument) {
@@ -312,7 +296,7 @@ TEST_P(CloseFault, StopsAfterWholeDocument) {
   Result result = run_injected(program, fixture.input(), fixture.input(),
                                "close:error=" + std::string(c.error));
   EXPECT_EQ(result.status, static_cast<int>(c.number));
-  expect_main_report(result.err, c.number);
+  expect_report(result.err, c.number);
   EXPECT_EQ(result.out, fixture.clean());
 }
 
@@ -332,10 +316,6 @@ struct KeptCase {
   const char* name;
   bool standard_input;  // else the file by name, with descriptor 2 closed
 };
-
-void PrintTo(const KeptCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class KeptOpen : public testing::TestWithParam<std::tuple<Program, KeptCase>> {};
 
@@ -383,10 +363,6 @@ struct OpenCase {
   const char* error;
 };
 
-void PrintTo(const OpenCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class OpenFault : public testing::TestWithParam<std::tuple<Program, OpenCase>> {};
 
 TEST_P(OpenFault, WritesOpenFailureLine) {
@@ -408,10 +384,6 @@ INSTANTIATE_TEST_SUITE_P(
     program_and_case<OpenCase>);
 
 class ProgramTest : public testing::TestWithParam<Program> {};
-
-std::string program_name(const testing::TestParamInfo<Program>& info) {
-  return info.param.name;
-}
 
 TEST_P(ProgramTest, MissingFileIsOpenFailure) {
   TempDir dir;
@@ -435,17 +407,13 @@ struct FullCase {
                          // limit in 512-byte blocks and SIGXFSZ ignored
 };
 
-void PrintTo(const FullCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class FullDevice : public testing::TestWithParam<std::tuple<Program, FullCase>> {};
 
 TEST_P(FullDevice, ReportsLostLastBlock) {
   const auto& [program, c] = GetParam();
   TempDir dir;
   write_file(dir.path("input"), program.document(c.limit_blocks ? 200 : 3));  // 3: one block
-  outline_test::Run request;
+  Request request;
   request.argv = {program.path()};
   if (c.limit_blocks != 0) {
     write_file(dir.path("out"), "abc");
@@ -464,7 +432,7 @@ TEST_P(FullDevice, ReportsLostLastBlock) {
   if (c.limit_blocks == 0) request.stdout_path = "/dev/full";
   Result result = run(request);
   EXPECT_EQ(result.status, static_cast<int>(c.number));
-  expect_main_report(result.err, c.number);
+  expect_report(result.err, c.number);
   if (c.limit_blocks != 0) {
     const std::size_t limit = 512 * static_cast<std::size_t>(c.limit_blocks);
     EXPECT_EQ(read_file(dir.path("out")),
@@ -535,10 +503,6 @@ struct PipeCase {
   bool ignore_sigpipe;
 };
 
-void PrintTo(const PipeCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class ReaderGone : public testing::TestWithParam<std::tuple<Program, PipeCase>> {};
 
 TEST_P(ReaderGone, SigpipeDispositionDecides) {
@@ -552,7 +516,7 @@ TEST_P(ReaderGone, SigpipeDispositionDecides) {
   if (c.ignore_sigpipe) {
     EXPECT_EQ(result.signal, 0);
     EXPECT_EQ(result.status, 101);
-    expect_main_report(result.err, 101);
+    expect_report(result.err, 101);
   } else {
     EXPECT_EQ(result.signal, SIGPIPE);
     EXPECT_EQ(result.err, "");
@@ -573,7 +537,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_P(ProgramTest, LineBeyondMemoryIs203) {
   TempDir dir;
   write_file(dir.path("long"), std::string(std::size_t{64} << 20, 'x'));  // no terminator
-  outline_test::Run request;
+  Request request;
   // The sanitizer runtime needs far more address space than any useful limit,
   // so there its allocator limit stands in for the address-space limit.
   if (kSanitized)
@@ -588,9 +552,9 @@ TEST_P(ProgramTest, LineBeyondMemoryIs203) {
   EXPECT_EQ(result.out, GetParam().preamble(dir.path("long")));
   // The sanitizer warns of the refused allocation in lines of its own.
   std::string report;
-  for (const auto& line : lines(result.err))
+  for (const auto& line : lines_at_lf(result.err))
     if (!kSanitized || !line.starts_with("==")) report += line + "\n";
-  expect_main_report(report, 203);
+  expect_report(report, 203);
 }
 
 // --- Output that must wait: a non-blocking pipe is waited on with poll(2),
@@ -605,10 +569,6 @@ struct WaitCase {
   bool on_output;  // standard output waits, else standard input
   Waiting end = Waiting::kPipe;
 };
-
-void PrintTo(const WaitCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class NonBlockingPipe : public testing::TestWithParam<std::tuple<Program, WaitCase>> {};
 
@@ -677,7 +637,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_P(ProgramTest, ErrorStreamFailingKeepsOutput) {
   TempDir dir;
-  outline_test::Run request;
+  Request request;
   request.argv = {GetParam().path(), dir.path("")};  // a directory: error 5
   request.stdout_path = dir.path("out");
   request.stderr_path = "/dev/full";
@@ -686,7 +646,7 @@ TEST_P(ProgramTest, ErrorStreamFailingKeepsOutput) {
   EXPECT_EQ(read_file(dir.path("out")), GetParam().preamble(dir.path("")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, ProgramTest, testing::ValuesIn(kPrograms), program_name);
+INSTANTIATE_TEST_SUITE_P(Programs, ProgramTest, testing::ValuesIn(kPrograms), row_name);
 
 }  // namespace
 }  // namespace outline_test

@@ -7,8 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "models.hpp"
-#include "process.hpp"
+#include "programs.hpp"
 #include "reading.hpp"
 
 namespace outline_test {
@@ -19,10 +18,6 @@ struct Case {
   std::string input;
   std::vector<std::string> lines;
 };
-
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class Lines : public testing::TestWithParam<Case> {};
 
@@ -61,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
                     // A CR ends one read and its LF starts the next.
                     Case{"CrLfAcrossReadsAfter255", k255 + "\r\nb", {k255, "b"}},
                     Case{"CrLfAcrossReadsAfter511", k511 + "\r\nb", {k511, "b"}}),
-    [](const auto& info) { return info.param.name; });
+    row_name);
 
 // What the reader promises of each line: kLineSlack bytes from its end may be
 // read, an LF or CR first. Every line of 240 to 530 and 4,090 to 4,100 bytes
@@ -81,10 +76,6 @@ struct PromiseCase {
   Delivery delivery;
   std::size_t base = 0;  // the line starts at base + 0 to 255
 };
-
-void PrintTo(const PromiseCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 // Standard input on a packet socket holding `bytes`, one read per packet, each
 // ending at the next of `ends` or 256 bytes on; restored when the object goes.
@@ -189,8 +180,7 @@ std::vector<PromiseCase> promise_cases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(ReadEdges, Promise, testing::ValuesIn(promise_cases()),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(ReadEdges, Promise, testing::ValuesIn(promise_cases()), row_name);
 
 }  // namespace
 }  // namespace outline_test

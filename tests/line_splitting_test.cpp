@@ -6,7 +6,7 @@
 
 #include <random>
 
-#include "fault_support.hpp"
+#include "programs.hpp"
 
 namespace outline_test {
 namespace {
@@ -20,34 +20,18 @@ std::string pattern_line(std::size_t length) {
   return line;
 }
 
-Result convert_file(const TempDir& dir, const std::string& input) {
-  write_file(dir.path("in"), input);
-  Run request;
-  request.argv = {tab2vrex_path(), dir.path("in")};
-  request.stdout_path = dir.path("out");
-  Result result = run(request);
-  result.out = read_file(dir.path("out"));
-  return result;
-}
-
 struct Case {
   const char* name;
   std::string input;
   std::vector<std::string> lines;  // the non-empty lines, in order
 };
 
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class Splitting : public testing::TestWithParam<Case> {};
 
 TEST_P(Splitting, EchoesEachLine) {
   TempDir dir;
-  Result result = convert_file(dir, GetParam().input);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, outline_model::tab2vrex_document(dir.path("in"), GetParam().lines));
+  EXPECT_EQ(convert_file(tab2vrex_path(), dir, GetParam().input),
+            outline_model::tab2vrex_document(dir.path("in"), GetParam().lines));
 }
 
 const std::string k255 = pattern_line(255);
@@ -92,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"VtBeforeCrLfAt256",
              pattern_line(254) + "\v\r\n\fb\n",
              {pattern_line(254) + "\v", "\fb"}}),
-    [](const auto& info) { return info.param.name; });
+    row_name);
 
 // Long lines, each with every kind of terminator, come back whole, and the
 // line after them starts where it should.
@@ -115,12 +99,10 @@ TEST_P(LongLines, ComeBackWhole) {
   std::vector<std::string> lines = {line};
   if (!c.terminator.empty()) input += "z" + c.terminator, lines.push_back("z");
   TempDir dir;
-  Result result = convert_file(dir, input);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
+  std::string out = convert_file(tab2vrex_path(), dir, input);
   std::string expected = outline_model::tab2vrex_document(dir.path("in"), lines);
-  EXPECT_EQ(result.out.size(), expected.size());
-  EXPECT_TRUE(result.out == expected);
+  EXPECT_EQ(out.size(), expected.size());
+  EXPECT_TRUE(out == expected);
 }
 
 std::vector<LengthCase> length_cases() {
@@ -142,12 +124,10 @@ INSTANTIATE_TEST_SUITE_P(Lengths, LongLines, testing::ValuesIn(length_cases()),
 TEST(HugeLine, TwentyMegabytesWithoutTerminatorComeBackWhole) {
   std::string line = pattern_line(20 * 1024 * 1024);
   TempDir dir;
-  Result result = convert_file(dir, line);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
+  std::string out = convert_file(tab2vrex_path(), dir, line);
   std::string expected = outline_model::tab2vrex_document(dir.path("in"), std::vector{line});
-  EXPECT_EQ(result.out.size(), expected.size());
-  EXPECT_TRUE(result.out == expected);
+  EXPECT_EQ(out.size(), expected.size());
+  EXPECT_TRUE(out == expected);
 }
 
 // Lines whose end meets the end of the buffered bytes: runs of TABs that
@@ -166,10 +146,6 @@ struct EdgeCase {
   std::string exact{};                         // if set, the input, in place of the generated lines
   std::vector<std::size_t> exact_read_ends{};  // and where its reads end, on a pipe
 };
-
-void PrintTo(const EdgeCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 struct EdgeInput {
   std::string bytes;
@@ -216,7 +192,7 @@ TEST_P(LineEdges, ConvertAsTheModel) {
   const EdgeCase& c = GetParam();
   TempDir dir;
   for (const EdgeInput& input : edge_inputs(c)) {
-    outline_test::Run request;
+    Request request;
     request.argv = {c.vrex ? vrex2tab_path() : tab2vrex_path()};
     if (c.packets) {
       request.argv.push_back("");
@@ -319,8 +295,7 @@ std::vector<EdgeCase> edge_cases() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(ReadEdges, LineEdges, testing::ValuesIn(edge_cases()),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(ReadEdges, LineEdges, testing::ValuesIn(edge_cases()), row_name);
 
 }  // namespace
 }  // namespace outline_test

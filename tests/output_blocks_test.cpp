@@ -16,8 +16,7 @@
 #include <cstring>
 #include <optional>
 
-#include "models.hpp"
-#include "process.hpp"
+#include "programs.hpp"
 
 namespace outline_test {
 namespace {
@@ -41,7 +40,7 @@ struct Call {
 
 std::vector<Call> parse_log(const std::string& log) {
   std::vector<Call> calls;
-  for (std::string line : lines(log)) {
+  for (std::string line : lines_at_lf(log)) {
     // strace -f starts each line with the process id.
     std::size_t start = line.find_first_not_of("0123456789 ");
     if (start == std::string::npos) continue;
@@ -112,10 +111,41 @@ std::string as_tab_outline(const std::vector<Item>& items) {
   return text;
 }
 
-// Items whose output from `tab2vrex` (after `fixed` bytes of header) or from
-// vrex2tab comes to exactly `size` bytes: nested runs of short items, then one
-// depth-0 item padded to the size.
-std::vector<Item> items_for(bool to_vrex, std::size_t fixed, std::size_t size) {
+// The input of `items` for one program, and what it writes for them from the input `in`.
+struct Document {
+  std::string input, output;
+};
+
+Document document_of(bool tab2vrex, const std::vector<Item>& items, const std::string& in) {
+  const std::string tab = as_tab_outline(items), vrex = tab2vrex_records(items);
+  if (!tab2vrex) return {"NODE\n" + vrex, tab};
+  return {tab, outline_model::tab2vrex_header(in) + vrex + "STOP\n"};
+}
+
+// Runs one program, traced, on the file `in` of `dir` holding `input`, standard
+// output to the file `out` or to a pipe; returns the calls and the output.
+struct Traced {
+  std::vector<Call> calls;
+  std::string out;
+};
+
+Traced run_traced(const TempDir& dir, bool tab2vrex, const std::string& input,
+                  bool to_file = true) {
+  write_file(dir.path("in"), input);
+  Request request;
+  request.argv = traced(dir.path("log"), kTraceCalls,
+                        {tab2vrex ? tab2vrex_path() : vrex2tab_path(), dir.path("in")});
+  if (to_file) request.stdout_path = dir.path("out");
+  Result result = run(request);
+  EXPECT_EQ(result.status, 0) << result.err;
+  return {parse_log(read_file(dir.path("log"))), to_file ? read_file(dir.path("out")) : result.out};
+}
+
+// Items whose output from `tab2vrex` (after its header for the input `in`) or
+// from vrex2tab comes to exactly `size` bytes: nested runs of short items, then
+// one depth-0 item padded to the size.
+std::vector<Item> items_for(bool to_vrex, const std::string& in, std::size_t size) {
+  const std::size_t fixed = outline_model::tab2vrex_header(in).size();
   // The output of one more item after one at depth `previous` (-1 for none).
   auto cost = [&](const Item& item, long previous) -> std::size_t {
     if (!to_vrex) return item.depth + item.text.size() + 1;
@@ -163,25 +193,11 @@ TEST_P(Blocks, WholeBlocksDuringTheRunAndTheRestAtExit) {
   const BlockCase& c = GetParam();
   TempDir dir;
   std::string in = dir.path("in");
-  std::vector<Item> items =
-      items_for(c.tab2vrex, outline_model::tab2vrex_header(in).size(), c.size);
-  std::string input = c.tab2vrex ? as_tab_outline(items) : "NODE\n" + tab2vrex_records(items);
-  std::string expected =
-      c.tab2vrex ? outline_model::tab2vrex_header(in) + tab2vrex_records(items) + "STOP\n"
-                 : as_tab_outline(items);
+  const auto [input, expected] = document_of(c.tab2vrex, items_for(c.tab2vrex, in, c.size), in);
   ASSERT_EQ(expected.size(), c.size);
-  write_file(in, input);
-
-  outline_test::Run request;
-  request.argv =
-      traced(dir.path("log"), kTraceCalls, {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
-  if (c.sink.to_file) request.stdout_path = dir.path("out");
-  Result result = run(request);
-  ASSERT_EQ(result.status, 0) << result.err;
-  std::string out = c.sink.to_file ? read_file(dir.path("out")) : result.out;
+  const auto [calls, out] = run_traced(dir, c.tab2vrex, input, c.sink.to_file);
   EXPECT_TRUE(out == expected) << out.size() << " bytes written";
 
-  std::vector<Call> calls = parse_log(read_file(dir.path("log")));
   std::vector<Call> writes = on_fd(calls, "write", 1);
   std::size_t blocks = (c.size + 255) / 256;
   ASSERT_EQ(writes.size(), blocks);
@@ -210,15 +226,8 @@ class Reads : public testing::TestWithParam<BlockCase> {};
 // Runs the program on the file `in` holding `input`, standard output to a
 // file; returns the read(2) calls on the input.
 std::vector<Call> input_reads(const TempDir& dir, bool tab2vrex, const std::string& input) {
-  std::string in = dir.path("in");
-  write_file(in, input);
-  outline_test::Run request;
-  request.argv =
-      traced(dir.path("log"), kTraceCalls, {tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
-  request.stdout_path = dir.path("out");
-  EXPECT_EQ(run(request).status, 0);
-  std::vector<Call> calls = parse_log(read_file(dir.path("log")));
-  InputSpan span = input_span(calls, in);
+  std::vector<Call> calls = run_traced(dir, tab2vrex, input).calls;
+  InputSpan span = input_span(calls, dir.path("in"));
   std::vector<Call> reads;
   for (std::size_t i = span.open + 1; i < span.close; ++i)
     if (calls[i].name == "read" && calls[i].fd() == span.fd) reads.push_back(calls[i]);
@@ -228,9 +237,8 @@ std::vector<Call> input_reads(const TempDir& dir, bool tab2vrex, const std::stri
 TEST_P(Reads, InputReadIn256ByteRequests) {
   const BlockCase& c = GetParam();
   TempDir dir;
-  std::vector<Item> items =
-      items_for(c.tab2vrex, outline_model::tab2vrex_header(dir.path("in")).size(), c.size);
-  std::string input = c.tab2vrex ? as_tab_outline(items) : "NODE\n" + tab2vrex_records(items);
+  const std::string in = dir.path("in");
+  const std::string input = document_of(c.tab2vrex, items_for(c.tab2vrex, in, c.size), in).input;
   std::vector<Call> reads = input_reads(dir, c.tab2vrex, input);
   std::string read;
   for (const Call& call : reads) {
@@ -274,10 +282,6 @@ struct EndCase {
   std::size_t reads;  // of the input, the last ones at its end
 };
 
-void PrintTo(const EndCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class EndOfInput : public testing::TestWithParam<EndCase> {};
 
 TEST_P(EndOfInput, OneReadPerTest) {
@@ -299,7 +303,7 @@ INSTANTIATE_TEST_SUITE_P(
                     // An LF that ends the buffered bytes behind a VT or FF ends its line.
                     EndCase{"Tab2vrexLfLastAfterVt", true, "a\v\n", 2},
                     EndCase{"Vrex2tabLfLastAfterFf", false, "NODE\nNODE a\f\n", 4}),
-    [](const auto& info) { return info.param.name; });
+    row_name);
 
 // --- An end of input that is not final: on a terminal or a socket, reading
 // goes on after an empty read.
@@ -313,10 +317,6 @@ struct LaterInputCase {
   std::vector<std::string> pieces;  // typed, or one packet each
   std::string output;
 };
-
-void PrintTo(const LaterInputCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class LaterInput : public testing::TestWithParam<LaterInputCase> {};
 
@@ -381,7 +381,7 @@ INSTANTIATE_TEST_SUITE_P(
                        Source::kSocket,
                        {"abc", "", "xyz\n"},
                        kEmptyHeader + "NODE abc\nDONE\nNODE xyz\nDONE\nSTOP\n"}),
-    [](const auto& info) { return info.param.name; });
+    row_name);
 
 // Lines up to two blocks long, at depths 0 to 20: whole blocks still go out at
 // every edge, whatever part of a line lies beyond it.
@@ -398,19 +398,10 @@ TEST_P(LongItems, WholeBlocksAtEveryEdge) {
   for (std::size_t i = 0; i < 44; ++i)
     items.push_back({i % 21, std::string(c.text + i % 3, static_cast<char>('a' + i % 26))});
   TempDir dir;
-  std::string in = dir.path("in");
-  write_file(in, c.tab2vrex ? as_tab_outline(items) : "NODE\n" + tab2vrex_records(items));
-  std::string expected =
-      c.tab2vrex ? outline_model::tab2vrex_header(in) + tab2vrex_records(items) + "STOP\n"
-                 : as_tab_outline(items);
-
-  outline_test::Run request;
-  request.argv =
-      traced(dir.path("log"), kTraceCalls, {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), in});
-  request.stdout_path = dir.path("out");
-  ASSERT_EQ(run(request).status, 0);
-  EXPECT_TRUE(read_file(dir.path("out")) == expected);
-  std::vector<Call> writes = on_fd(parse_log(read_file(dir.path("log"))), "write", 1);
+  const auto [input, expected] = document_of(c.tab2vrex, items, dir.path("in"));
+  const auto [calls, out] = run_traced(dir, c.tab2vrex, input);
+  EXPECT_TRUE(out == expected);
+  std::vector<Call> writes = on_fd(calls, "write", 1);
   ASSERT_EQ(writes.size(), (expected.size() + 255) / 256);
   for (std::size_t i = 0; i + 1 < writes.size(); ++i) EXPECT_EQ(writes[i].count(), 256) << i;
 }
@@ -492,10 +483,6 @@ struct TerminalCase {
   int status = 0;
 };
 
-void PrintTo(const TerminalCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class Terminal : public testing::TestWithParam<TerminalCase> {};
 
 std::string with_name(std::string text, const std::string& name) {
@@ -569,7 +556,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"Runtime error 5 at $XXXXXXXX\n", "  $XXXXXXXX\n", "  $XXXXXXXX\n", "\n"},
                      2,
                      5}),
-    [](const auto& info) { return info.param.name; });
+    row_name);
 
 }  // namespace
 }  // namespace outline_test

@@ -90,7 +90,7 @@ int open_output(const std::string& path) {
 
 }  // namespace
 
-Result run(const Run& request) {
+Result run(const Request& request) {
   int in[2], out[2], err[2];
   // A packet pipe gives each write to one read, whole when it is no larger.
   const int in_flags = request.read_ends.empty() ? O_CLOEXEC : O_CLOEXEC | O_DIRECT;
@@ -152,7 +152,7 @@ Result run(const Run& request) {
 }
 
 Result run(std::vector<std::string> argv, std::string input) {
-  Run request;
+  Request request;
   request.argv = std::move(argv);
   request.input = std::move(input);
   return run(request);
@@ -235,7 +235,7 @@ std::vector<std::size_t> span(std::size_t first, std::size_t last) {
   return values;
 }
 
-std::vector<std::string> lines(const std::string& text) {
+std::vector<std::string> lines_at_lf(const std::string& text) {
   std::vector<std::string> result;
   std::size_t start = 0;
   while (start < text.size()) {

@@ -10,7 +10,8 @@
 
 namespace outline_test {
 
-struct Run {
+// What to run, and how: a request to run().
+struct Request {
   std::vector<std::string> argv;  // program and arguments; argv[0] is searched in PATH
   std::string input;              // written to standard input, which is then closed
   std::string stdout_path;        // if set, standard output goes to this file instead
@@ -35,7 +36,7 @@ struct Result : Ending {
   std::string err;
 };
 
-Result run(const Run& run);
+Result run(const Request& request);
 Result run(std::vector<std::string> argv, std::string input = {});
 
 // A descriptor the child starts without.
@@ -111,6 +112,6 @@ class TempDir {
 std::vector<std::size_t> span(std::size_t first, std::size_t last);
 
 // The lines of `text` split at LF (a last line without LF included).
-std::vector<std::string> lines(const std::string& text);
+std::vector<std::string> lines_at_lf(const std::string& text);
 
 }  // namespace outline_test

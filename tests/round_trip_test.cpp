@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "process.hpp"
+#include "programs.hpp"
 
 namespace outline_test {
 namespace {
@@ -44,13 +44,8 @@ Outline random_outline(std::mt19937& random, int items, int max_text, int line_e
 }
 
 void expect_round_trip(const TempDir& dir, const Outline& outline) {
-  write_file(dir.path("tab"), outline.file);
-  Run to_vrex;
-  to_vrex.argv = {tab2vrex_path(), dir.path("tab")};
-  to_vrex.stdout_path = dir.path("vrex");
-  Result vrex = run(to_vrex);
-  ASSERT_EQ(vrex.status, 0) << vrex.err;
-  Result back = run({vrex2tab_path(), dir.path("vrex")});
+  convert_file(tab2vrex_path(), dir, outline.file);
+  Result back = run({vrex2tab_path(), dir.path("out")});
   ASSERT_EQ(back.status, 0) << back.err;
   EXPECT_EQ(back.err, "");
   EXPECT_EQ(back.out, outline.lines);

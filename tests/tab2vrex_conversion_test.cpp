@@ -2,8 +2,7 @@
 // tab2vrex on whole documents: header, NODE and DONE records, trailer.
 #include <gtest/gtest.h>
 
-#include "models.hpp"
-#include "process.hpp"
+#include "programs.hpp"
 
 namespace outline_test {
 namespace {
@@ -12,14 +11,11 @@ const std::string kHeader = outline_model::tab2vrex_header("-");
 
 std::string convert(const std::string& input) {
   TempDir dir;
-  write_file(dir.path("in"), input);
-  Result result = run({tab2vrex_path(), dir.path("in")});
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.err, "");
+  std::string out = convert_file(tab2vrex_path(), dir, input);
   // The header names the file; put a fixed name in its place.
   std::string header = outline_model::tab2vrex_header(dir.path("in"));
-  EXPECT_EQ(result.out.substr(0, header.size()), header);
-  return kHeader + result.out.substr(header.size());
+  EXPECT_EQ(out.substr(0, header.size()), header);
+  return kHeader + out.substr(header.size());
 }
 
 struct Case {
@@ -27,10 +23,6 @@ struct Case {
   std::string input;
   std::string body;  // the output after the four header lines
 };
-
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class Conversion : public testing::TestWithParam<Case> {};
 
@@ -66,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"LongLineOfTabs", std::string(300, '\t') + "\nA\n",
              outline_model::tab2vrex_records({{300, ""}, {0, "A"}}) + "STOP\n"},
         Case{"LongLineOfTabsAtEnd", "A\n" + std::string(300, '\t'), "NODE A\nNODE \nDONE\nSTOP\n"}),
-    [](const auto& info) { return info.param.name; });
+    row_name);
 
 // A file name with line ends in it: the header stays one line, each LF and CR
 // written as '?', and the items still come back through vrex2tab.
@@ -76,17 +68,13 @@ struct NameCase {
   std::string shown;
 };
 
-void PrintTo(const NameCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class FileName : public testing::TestWithParam<NameCase> {};
 
 TEST_P(FileName, HeaderIsOneLine) {
   TempDir dir;
   const std::string outline = "a\n\tb\n";
   write_file(dir.path(GetParam().file), outline);
-  outline_test::Run request;
+  Request request;
   request.argv = {tab2vrex_path(), dir.path(GetParam().file)};
   request.stdout_path = dir.path("vrex");
   Result result = run(request);
@@ -108,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(LineEnds, FileName,
                                          NameCase{"LfFirst", "\nSTOP", "?STOP"},
                                          NameCase{"CrLast", "in\r", "in?"},
                                          NameCase{"OnlyLineEnds", "\n\r\n", "???"}),
-                         [](const auto& info) { return info.param.name; });
+                         row_name);
 
 }  // namespace
 }  // namespace outline_test

@@ -6,21 +6,12 @@
 #include <random>
 #include <string_view>
 
-#include "models.hpp"
-#include "process.hpp"
+#include "programs.hpp"
 
 namespace outline_test {
 namespace {
 
 using namespace std::string_literals;
-
-std::string convert(const TempDir& dir, const std::string& input) {
-  write_file(dir.path("in"), input);
-  Result result = run({vrex2tab_path(), dir.path("in")});
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.err, "");
-  return result.out;
-}
 
 struct Case {
   const char* name;
@@ -28,15 +19,11 @@ struct Case {
   std::string output;
 };
 
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class Conversion : public testing::TestWithParam<Case> {};
 
 TEST_P(Conversion, WritesTabOutline) {
   TempDir dir;
-  EXPECT_EQ(convert(dir, GetParam().input), GetParam().output);
+  EXPECT_EQ(convert_file(vrex2tab_path(), dir, GetParam().input), GetParam().output);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -81,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
              "NODE\nNO\0"
              "E a\nNODE b\n"s,
              "b\n"}),
-    [](const auto& info) { return info.param.name; });
+    row_name);
 
 // A random vrex document: mostly NODE and DONE records, with STOP, NOTE, short
 // lines, near-miss keywords and garbage mixed in, and any of the line ends.
@@ -139,7 +126,8 @@ TEST_P(AgreesWithRecursiveWalker, OnRandomDocuments) {
     if (random() % 4 != 0) document = "NODE\n" + document;
     SCOPED_TRACE(testing::Message()
                  << "document " << i << ": " << testing::PrintToString(document));
-    EXPECT_EQ(convert(dir, document), outline_model::RecursiveWalker(document).convert());
+    EXPECT_EQ(convert_file(vrex2tab_path(), dir, document),
+              outline_model::RecursiveWalker(document).convert());
     if (HasFailure()) return;
   }
 }
