@@ -5,6 +5,10 @@
 
 namespace outline {
 
+// The whole table, also where a caller never brings an errno here: open and
+// read retry EINTR and read waits out EAGAIN, close takes EINTR as done, and
+// the frame discards an open's number. A close that fails with EAGAIN, and a
+// read that fails with ENFILE, EMFILE or ENAMETOOLONG, still reach it.
 std::uint16_t error_number_for_errno(int err) noexcept {
   switch (err) {
     case EINTR:
@@ -12,12 +16,12 @@ std::uint16_t error_number_for_errno(int err) noexcept {
     case EAGAIN:
     case ENOSPC:
     case EPIPE:
-      return 101;
+      return kWriteFailed;
     case EBADF:
-      return 6;
+      return kBadDescriptor;
     case ENOMEM:
     case EFAULT:
-      return 217;
+      return kSystemFault;
     case EACCES:
     case EBUSY:
     case EEXIST:
@@ -25,14 +29,14 @@ std::uint16_t error_number_for_errno(int err) noexcept {
     case EISDIR:
     case EROFS:
     case ENOTEMPTY:
-      return 5;
+      return kAccessRefused;
     case EINVAL:
-      return 218;
+      return kInvalidValue;
     case ENFILE:
     case EMFILE:
-      return 4;
+      return kTooManyFiles;
     case ENAMETOOLONG:
-      return 3;
+      return kNameTooLong;
     default:
       return static_cast<std::uint16_t>(err);
   }

@@ -7,7 +7,6 @@
 
 #include "call_chain.hpp"
 #include "error_numbers.hpp"
-#include "fault_signals.hpp"
 #include "io_check.hpp"
 #include "output_stream.hpp"
 #include "process_end.hpp"
@@ -42,7 +41,7 @@ void append_location(std::uintptr_t address) noexcept {
 
 void write_report(unsigned number, std::uintptr_t location, void* frame, void* floor) noexcept {
   std::uintptr_t chain[kChainLimit];
-  std::size_t limit = err.flushes_each_statement() ? kTerminalChainLimit : kChainLimit;
+  std::size_t limit = err.buffering() == Buffering::kStatements ? kTerminalChainLimit : kChainLimit;
   std::size_t count = walk_call_chain(frame, floor, chain, limit);
   err.append_unchecked("Runtime error ");
   append_decimal(number);
@@ -113,10 +112,11 @@ void runtime_error_stop(unsigned number, std::uintptr_t location, void* frame, v
   end_process(report_and_write_out(number, location, frame, floor));
 }
 
-void fault_stop(unsigned number, const ucontext_t& context) {
+void begin_fault_stop(unsigned number) noexcept {
   begin_stop(exit_status(number));
-  // From here on a fault signal finds this stop under way.
-  unblock_fault_signals();
+}
+
+void fault_stop(unsigned number, const ucontext_t& context) {
   Interrupted at = interrupted_at(context);
   exit_at_once(report_and_write_out(number, at.pc, at.frame, at.stack, &context));
 }

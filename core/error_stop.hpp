@@ -18,8 +18,12 @@ namespace outline {
 [[noreturn]] void runtime_error_stop(unsigned number, std::uintptr_t location, void* frame,
                                      void* stack_floor);
 
-// The same for a fault signal, from its handler, at the instruction `context`
-// interrupted: ends the process at once, without running exit handlers.
+// Begins the stop of a fault signal of error `number`, from its handler: from
+// here on stop_under_way() is true, and the handler may unblock the signals.
+void begin_fault_stop(unsigned number) noexcept;
+
+// Goes on with that stop at the instruction `context` interrupted: writes
+// the report and ends the process at once, without running exit handlers.
 [[noreturn]] void fault_stop(unsigned number, const ucontext_t& context);
 
 // True once a stop has begun: a run-time error stop, a fault stop or the normal end.

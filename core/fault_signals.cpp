@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <ucontext.h>
 
+#include "error_numbers.hpp"
 #include "error_stop.hpp"
 #include "processor.hpp"
 
@@ -12,17 +13,18 @@ namespace outline {
 namespace {
 
 // x87 status word flags.
-constexpr unsigned kInvalid = 0x01, kDenormal = 0x02, kZeroDivide = 0x04, kOverflow = 0x08,
-                   kUnderflow = 0x10, kPrecision = 0x20, kStackFault = 0x40;
+constexpr unsigned kInvalidFlag = 0x01, kDenormalFlag = 0x02, kZeroDivideFlag = 0x04,
+                   kOverflowFlag = 0x08, kUnderflowFlag = 0x10, kPrecisionFlag = 0x20,
+                   kStackFaultFlag = 0x40;
 
 unsigned fpe_error_number(const ucontext_t* context) noexcept {
   unsigned flags = x87_exception_flags(*context);
-  if (flags & kZeroDivide) return 200;
-  if (flags & (kInvalid | kPrecision | kStackFault)) return 207;
-  if (flags & kOverflow) return 205;
-  if (flags & kUnderflow) return 206;
-  if (flags & kDenormal) return 216;
-  return 200;
+  if (flags & kZeroDivideFlag) return kZeroDivide;
+  if (flags & (kInvalidFlag | kPrecisionFlag | kStackFaultFlag)) return kFloatInvalid;
+  if (flags & kOverflowFlag) return kFloatOverflow;
+  if (flags & kUnderflowFlag) return kFloatUnderflow;
+  if (flags & kDenormalFlag) return kAccessFault;
+  return kZeroDivide;
 }
 
 // The signature sa_sigaction takes.
@@ -36,9 +38,12 @@ void on_fault(int signal, siginfo_t* info, void* raw_context) {
     if (info->si_code <= 0) return;  // sent from outside: the stop under way goes on
     fault_in_stop(*context);         // a real fault there cannot be resumed
   }
-  unsigned number = 216;  // SIGSEGV and SIGILL
+  unsigned number = kAccessFault;  // SIGSEGV and SIGILL
   if (signal == SIGFPE) number = fpe_error_number(context);
-  if (signal == SIGBUS) number = 214;
+  if (signal == SIGBUS) number = kBusError;
+  begin_fault_stop(number);
+  // From here on a fault signal finds this stop under way.
+  unblock_fault_signals();
   fault_stop(number, *context);
 }
 

@@ -16,8 +16,9 @@ inline long OutputStream::write_part(const char* data, std::size_t size) noexcep
 
 // Inlined at its four callers (as a call, 2.5 % more instructions in
 // tab2vrex): the first write(2) is all but always the only one.
-[[gnu::always_inline]] inline bool OutputStream::send(const char* data, std::size_t size,
-                                                      const char* end) noexcept {
+[[gnu::always_inline]] inline bool OutputStream::open_flight_and_send(const char* data,
+                                                                      std::size_t size,
+                                                                      const char* end) noexcept {
   if (broken_) return false;
   flight_data_ = data;
   flight_taken_ = 0;
@@ -51,7 +52,7 @@ bool OutputStream::send_on(std::size_t size, long n) noexcept {
 }
 
 bool OutputStream::write_out() noexcept {
-  const bool sent = send(buffer_, pending_, buffer_ + pending_);
+  const bool sent = open_flight_and_send(buffer_, pending_, buffer_ + pending_);
   pending_ = 0;
   end_flight();
   return sent;
@@ -63,13 +64,14 @@ void OutputStream::write_out_interrupted(const ucontext_t& context) noexcept {
   const long taken = write_taken(context, &flight_taken_);
   const char* from = flight_data_ + (taken > 0 ? taken : 0);
   if (taken < 0) broken_ = true;
-  if (from < flight_end_) send(from, static_cast<std::size_t>(flight_end_ - from), flight_end_);
+  if (from < flight_end_)
+    open_flight_and_send(from, static_cast<std::size_t>(flight_end_ - from), flight_end_);
   pending_ = 0;
   end_flight();
 }
 
 void OutputStream::pass_block_on() noexcept {
-  send(buffer_, kBlock, buffer_ + pending_);
+  open_flight_and_send(buffer_, kBlock, buffer_ + pending_);
   // Step by step to the front: no step overlaps the bytes it copies, so the
   // bytes beyond the block stay in place for a signal handler until the end.
   const std::size_t beyond = pending_ - kBlock;
@@ -89,7 +91,7 @@ void OutputStream::append_long(std::string_view text) noexcept {
   publish(kBlock);
   text.remove_prefix(free);
   const std::size_t direct = (text.size() - 1) / kBlock * kBlock;
-  if (write_out() && send(text.data(), direct, text.data() + text.size())) {
+  if (write_out() && open_flight_and_send(text.data(), direct, text.data() + text.size())) {
     std::memcpy(buffer_, text.data() + direct, text.size() - direct);
     publish(text.size() - direct);
   }
@@ -105,10 +107,10 @@ void OutputStream::append_copies_then_line(std::string_view unit, std::uint64_t 
   }
   for (std::uint64_t copies = 0; count > 0 && pending_error == 0; count -= copies) {
     copies = std::min<std::uint64_t>(
-        count, flush_each_statement_ ? 1 : (kBlock - pending_) / unit.size() + 1);
+        count, buffering_ == Buffering::kStatements ? 1 : (kBlock - pending_) / unit.size() + 1);
     std::memcpy(buffer_ + pending_, run_, copies * unit.size());
     publish(pending_ + copies * unit.size());
-    if (flush_each_statement_) write_out();
+    if (buffering_ == Buffering::kStatements) write_out();
     if (pending_ > kBlock) pass_block_on();
   }
   if (pending_error != 0) return;

@@ -13,22 +13,32 @@
 
 namespace outline {
 
+// How a stream buffers. Its value is the end a store may reach and stay
+// buffered, so that one compare sends a statement the slow way when it
+// completes a block, and always when statements are written at their end.
+enum class Buffering : std::size_t {
+  kStatements = 0,  // a terminal: every write statement is written out at its end
+  kBlocks = kBlock  // a file or pipe: whole blocks, and the rest at the end
+};
+
 // Between calls:
+// - fd_ and buffering_ are fixed for the run.
 // - buffer_[0, pending_) waits to be written, pending_ <= kBlock. A block is
 //   written once a byte lies beyond it, so a full one waits for the next byte
 //   or the end, where its loss is checked like any other's.
-// - Flushing each statement (on a terminal), a statement's end writes out
-//   what is pending: pending_ is 0 after it.
+// - Buffering kStatements, a statement's end writes out what is pending:
+//   pending_ is 0 after it.
 // - After a lost block (broken_, error 101 recorded) no byte is written.
-// - No flight is under way (flight_end_ is null): every byte leaves by send().
+// - No flight is under way: flight_end_ is null, and flight_data_ and
+//   flight_taken_ tell of the last one only. Every byte leaves in a flight.
+// - run_ holds copies of run_unit_, a block's worth and one more, or nothing
+//   while run_unit_ is empty.
 class OutputStream {
  public:
-  OutputStream(int fd, bool flush_each_statement) noexcept
-      : fd_(fd),
-        flush_each_statement_(flush_each_statement),
-        fast_limit_(flush_each_statement ? 0 : kBlock) {}
+  OutputStream(int fd, Buffering buffering) noexcept : fd_(fd), buffering_(buffering) {}
 
-  // The conversions' operations, checked: each ends with the I/O check.
+  // The conversions' operations, checked: each that may have written ends
+  // with the I/O check.
   [[gnu::always_inline]] void write(std::string_view text) {
     append_unchecked(text);
     io_check();
@@ -48,12 +58,12 @@ class OutputStream {
                                                      std::string_view line) {
     const std::size_t at = pending_;
     const std::uint64_t end = at + count * unit.size() + piece.size() + line.size() + 1;
-    if (end <= fast_limit_) [[likely]] {
+    if (end <= static_cast<std::size_t>(buffering_)) [[likely]] {
       store_copies_then_line(buffer_, at, static_cast<std::size_t>(end), unit, count, piece, line);
       return publish(static_cast<std::size_t>(end));
     }
     // Completing a block: stored at once when they fit beyond it, then passed on.
-    if (!flush_each_statement_ && end <= 2 * kBlock) {
+    if (buffering_ == Buffering::kBlocks && end <= 2 * kBlock) {
       store_copies_then_line(buffer_, at, static_cast<std::size_t>(end), unit, count, piece, line);
       publish(static_cast<std::size_t>(end));
       pass_block_on();
@@ -73,9 +83,9 @@ class OutputStream {
   }
   void end_line_unchecked() noexcept {
     append_unchecked("\n");
-    if (flush_each_statement_) write_out();
+    if (buffering_ == Buffering::kStatements) write_out();
   }
-  bool flushes_each_statement() const noexcept { return flush_each_statement_; }
+  Buffering buffering() const noexcept { return buffering_; }
   // Writes the pending bytes out. False once a block is lost, now or before.
   bool write_out() noexcept;
   // The write-out of a stop a signal began amid any call: what a write(2) under way
@@ -88,13 +98,15 @@ class OutputStream {
     std::atomic_signal_fence(std::memory_order_release);
     pending_ = end;
   }
-  // The one way out: write(2)s of [data, data + size), a block at most each,
-  // in a flight marking [data, end) as the caller's yet to get out, whose
-  // rest a signal handler writes; the caller ends it. A write(2) that takes
-  // part goes on with the rest; one that takes nothing, or a failure but EINTR
-  // and EAGAIN (waited out), records error 101, for good.
-  bool send(const char* data, std::size_t size, const char* end) noexcept;
-  // The rest of a send whose first write(2) gave `n`; the one write(2) call.
+  // The one way out: opens a flight that marks [data, end) as the caller's
+  // yet to get out, whose rest a signal handler writes, and writes
+  // [data, data + size) in write(2)s of a block at most; the caller ends the
+  // flight. A write(2) that takes part goes on with the rest; one that takes
+  // nothing, or a failure but EINTR and EAGAIN (waited out), records error
+  // 101, for good. Makes the first write(2) itself.
+  bool open_flight_and_send(const char* data, std::size_t size, const char* end) noexcept;
+  // The rest of a send whose first write(2) gave `n`: further parts, and
+  // the retries.
   [[gnu::noinline]] bool send_on(std::size_t size, long n) noexcept;
   long write_part(const char* data, std::size_t size) noexcept;
   void end_flight() noexcept {
@@ -110,10 +122,7 @@ class OutputStream {
                                std::string_view line) noexcept;
 
   const int fd_;
-  const bool flush_each_statement_;
-  // The end a store may reach and leave buffered: kBlock, or 0 when flushing
-  // each statement, so that one test sends every such store the slow way.
-  const std::size_t fast_limit_;
+  const Buffering buffering_;
   bool broken_ = false;
   std::size_t pending_ = 0;
   // The flight under way while flight_end_ is set; flight_taken_ counts what the kernel took.

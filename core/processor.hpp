@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
-// The processor-dependent code: the one read(2) and write(2) of the streams,
-// the registers a signal interrupted, what an interrupted write(2) took, the
-// x87 exception flags, how far back a call instruction starts, and whether
-// frame pointers lead to frame records. The line scans' is in line_scan.hpp.
+// What depends on the processor, declared: the one read(2) and write(2) of
+// the reader and the streams, the registers a signal interrupted, what an
+// interrupted write(2) took, the x87 exception flags, how far back a call
+// instruction starts, and whether frame pointers lead to frame records. Each
+// processor's section defines them (processor.cpp); the line scans' code is
+// in line_scan.hpp.
 #pragma once
 
 #include <ucontext.h>
@@ -33,8 +35,10 @@ struct Interrupted {
 
 // read(2) and write(2), made straight to the kernel where this processor's
 // section knows how, else through the C library. The result is the count, or
-// -errno. write_call adds the count it returns to `*taken` in the instruction
-// after the system call, so that a signal handler can tell what it took.
+// -errno. write_call adds the count to `*taken` before it returns, so that a
+// signal handler can tell what it took: a section that makes the call itself
+// marks the few instructions between the call's return and the store, and
+// write_taken reads the count from its register there.
 extern "C" long outline_read_call(int fd, char* data, std::size_t size) noexcept;
 extern "C" long outline_write_call(int fd, const char* data, std::size_t size,
                                    long* taken) noexcept;
@@ -81,10 +85,6 @@ std::uintptr_t call_site(std::uintptr_t return_address) noexcept;
 // True where a frame pointer points at a frame record: the caller's frame
 // pointer, then the return address. Elsewhere a call chain holds only the
 // return from the main routine.
-#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__)
-inline constexpr bool kFrameRecords = true;
-#else
-inline constexpr bool kFrameRecords = false;
-#endif
+extern const bool kFrameRecords;
 
 }  // namespace outline

@@ -12,16 +12,16 @@ namespace outline {
 
 namespace {
 
-// True when `fd` is a terminal (the ioctl TCGETS succeeds).
-bool is_terminal(int fd) noexcept {
+// Statements on a terminal (the ioctl TCGETS succeeds), else blocks.
+Buffering buffering_of(int fd) noexcept {
   termios settings;
-  return ioctl(fd, TCGETS, &settings) == 0;
+  return ioctl(fd, TCGETS, &settings) == 0 ? Buffering::kStatements : Buffering::kBlocks;
 }
 
 }  // namespace
 
-OutputStream out{1, is_terminal(1)};
-OutputStream err{2, is_terminal(2)};
+OutputStream out{1, buffering_of(1)};
+OutputStream err{2, buffering_of(2)};
 
 namespace {
 
