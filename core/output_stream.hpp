@@ -6,6 +6,7 @@
 #include <ucontext.h>
 
 #include <atomic>
+#include <new>
 
 #include "block.hpp"
 #include "fused_store.hpp"  // and <cstdint>, <cstring>, <string_view>
@@ -63,7 +64,7 @@ class OutputStream {
       return publish(static_cast<std::size_t>(end));
     }
     // Completing a block: stored at once when they fit beyond it, then passed on.
-    if (buffering_ == Buffering::kBlocks && end <= 2 * kBlock) {
+    if (buffering_read_again() == Buffering::kBlocks && end <= 2 * kBlock) {
       store_copies_then_line(buffer_, at, static_cast<std::size_t>(end), unit, count, piece, line);
       publish(static_cast<std::size_t>(end));
       pass_block_on();
@@ -93,6 +94,9 @@ class OutputStream {
   void write_out_interrupted(const ucontext_t& context) noexcept;
 
  private:
+  // buffering_ read afresh: a load shared with write_copies_then_line's first
+  // compare costs that compare, on every line, one instruction (1.5 % more).
+  Buffering buffering_read_again() const noexcept { return std::launder(this)->buffering_; }
   // Makes the bytes up to `end` pending once stored, for a signal handler.
   [[gnu::always_inline]] void publish(std::size_t end) noexcept {
     std::atomic_signal_fence(std::memory_order_release);
