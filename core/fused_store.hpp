@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The fused store of the conversions' inner loops: copies of a short unit, a
-// fixed piece and a line from the reader, all in whole 16-byte steps, which
-// write up to kStoreSlack bytes past the end and read up to kLineSlack past
-// the line's end.
+// The fused store of the conversions' inner loops: copies of a short unit and
+// a line from the reader in whole 16-byte steps, which write up to
+// kStoreSlack bytes past the end and read up to kLineSlack past the line's
+// end; between them a fixed piece at its exact size, and the LF alone.
 #pragma once
 
 #include <cstddef>

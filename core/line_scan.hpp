@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The scans of a line: for its end (LF or CR), and for the run of one byte
 // that starts it (a tab outline line's depth); 16 bytes at a time with SSE2,
-// else a portable 8 bytes at a time. The conversions' processor-dependent
-// code; processor.hpp holds the error stop's.
+// else a portable 8 bytes at a time. The one processor-dependent code outside
+// the processor sections (processor.hpp), which hold the system calls and
+// what the error stop reads of an interrupted instruction.
 #pragma once
 
 #include <bit>
