@@ -106,9 +106,10 @@ Run run_main(MainRoutine main_routine, const char* program, std::string_view inp
 
   outline::pending_error = 0;
   std::destroy_at(&outline::out);
-  std::construct_at(&outline::out, 1, false);
+  std::construct_at(&outline::out, 1, outline::Buffering::kBlocks);
   std::destroy_at(&outline::err);
-  std::construct_at(&outline::err, 2, isatty(2) != 0);
+  std::construct_at(&outline::err, 2,
+                    isatty(2) != 0 ? outline::Buffering::kStatements : outline::Buffering::kBlocks);
 
   std::string name = program;
   std::string path = input_path();
