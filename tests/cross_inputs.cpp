@@ -9,6 +9,8 @@
 #include <random>
 #include <string>
 
+#include "models.hpp"
+
 namespace {
 
 using namespace std::string_literals;
@@ -21,9 +23,7 @@ std::size_t pick(std::size_t n) {
 
 std::string text(std::size_t length) {
   static const std::string alphabet = "abcXYZ019 \t\0\x1a\xff\x80\x7f.-"s;
-  std::string bytes(length, ' ');
-  for (char& c : bytes) c = alphabet[pick(alphabet.size())];
-  return bytes;
+  return outline_model::random_text(random_bits, length, alphabet);
 }
 
 std::size_t text_length() {

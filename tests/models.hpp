@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,15 @@ inline std::vector<std::string_view> split_lines(std::string_view bytes) {
   return lines;
 }
 
+// `length` bytes drawn from `alphabet`, as every generator of random documents
+// draws them: the same bytes on every machine for a seed.
+inline std::string random_text(std::mt19937& random, std::size_t length,
+                               std::string_view alphabet) {
+  std::string text(length, ' ');
+  for (char& c : text) c = alphabet[random() % alphabet.size()];
+  return text;
+}
+
 // The four header lines tab2vrex writes for an input named `name`, whose LF
 // and CR bytes it writes as '?'.
 inline std::string tab2vrex_header(std::string_view name) {
@@ -47,6 +57,13 @@ struct Item {
 inline std::size_t dones_before(std::int64_t previous, std::size_t depth) {
   auto count = previous - static_cast<std::int64_t>(depth) + 1;
   return count > 0 ? static_cast<std::size_t>(count) : 0;
+}
+
+// These items as a tab outline, an LF after each.
+inline std::string tab_outline(const std::vector<Item>& items) {
+  std::string text;
+  for (const Item& item : items) text += std::string(item.depth, '\t') + item.text + "\n";
+  return text;
 }
 
 // tab2vrex's records for these items after the header, up to the last DONE.

@@ -105,19 +105,13 @@ InputSpan input_span(const std::vector<Call>& calls, const std::string& path) {
 using outline_model::Item;
 using outline_model::tab2vrex_records;
 
-std::string as_tab_outline(const std::vector<Item>& items) {
-  std::string text;
-  for (const Item& item : items) text += std::string(item.depth, '\t') + item.text + "\n";
-  return text;
-}
-
 // The input of `items` for one program, and what it writes for them from the input `in`.
 struct Document {
   std::string input, output;
 };
 
 Document document_of(bool tab2vrex, const std::vector<Item>& items, const std::string& in) {
-  const std::string tab = as_tab_outline(items), vrex = tab2vrex_records(items);
+  const std::string tab = outline_model::tab_outline(items), vrex = tab2vrex_records(items);
   if (!tab2vrex) return {"NODE\n" + vrex, tab};
   return {tab, outline_model::tab2vrex_header(in) + vrex + "STOP\n"};
 }

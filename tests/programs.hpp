@@ -56,22 +56,20 @@ struct Program {
   const char* item_write;
 };
 
-inline std::string tab_document(int items) {
-  std::string text;
-  for (int i = 0; i < items; ++i)
-    text += std::string(static_cast<std::size_t>(i % 3), '\t') + "item " + std::to_string(i) + "\n";
-  return text;
+// The sample document of both programs: items "item 0", "item 1", ... at
+// depths 0, 1, 2, 0, ..., as a tab outline and as tab2vrex writes them, where
+// nodes are still open at STOP, so that reading goes on to the end of the file.
+inline std::vector<outline_model::Item> sample_items(int count) {
+  std::vector<outline_model::Item> items;
+  for (int i = 0; i < count; ++i)
+    items.push_back({static_cast<std::size_t>(i % 3), "item " + std::to_string(i)});
+  return items;
 }
-
+inline std::string tab_document(int items) {
+  return outline_model::tab_outline(sample_items(items));
+}
 inline std::string vrex_document(int items) {
-  std::string text = "NOTE\nNODE\n";
-  for (int i = 0; i < items; i += 2) {
-    text += "NODE item " + std::to_string(i) + "\nNODE child " + std::to_string(i) + "\n";
-    text += "DONE\nDONE\n";
-  }
-  // As tab2vrex writes it: the root is still open at STOP, so reading goes on
-  // to the end of the file.
-  return text + "STOP\n";
+  return "NOTE\nNODE\n" + outline_model::tab2vrex_records(sample_items(items)) + "STOP\n";
 }
 
 inline const Program kPrograms[] = {

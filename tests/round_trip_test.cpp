@@ -29,8 +29,8 @@ Outline random_outline(std::mt19937& random, int items, int max_text, int line_e
   for (int i = 0; i < items; ++i) {
     if (i > 0) depth = pick(2) == 0 ? depth + 1 : pick(depth + 2);
     // Now and then a line many times longer than the others.
-    std::string text(pick((pick(50) == 0 ? 10 : 1) * max_text + 1), ' ');
-    for (char& c : text) c = alphabet[pick(alphabet.size())];
+    std::string text =
+        outline_model::random_text(random, pick((pick(50) == 0 ? 10 : 1) * max_text + 1), alphabet);
     if (!text.empty() && text[0] == '\t') text[0] = 'a';
     if (depth == 0 && text.empty()) text.push_back(' ');
     std::string line = std::string(depth, '\t') + text;

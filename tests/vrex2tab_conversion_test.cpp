@@ -74,12 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
 // lines, near-miss keywords and garbage mixed in, and any of the line ends.
 std::string random_document(std::mt19937& random) {
   auto pick = [&](int n) { return static_cast<int>(random() % n); };
-  auto bytes = [&](int length) {
-    static const std::string alphabet = "ab \t\0\x1a\xff\x80NODEDONESTOP"s;
-    std::string t(length, ' ');
-    for (char& c : t) c = alphabet[pick(alphabet.size())];
-    return t;
-  };
+  static const std::string alphabet = "ab \t\0\x1a\xff\x80NODEDONESTOP"s;
+  auto bytes = [&](int length) { return outline_model::random_text(random, length, alphabet); };
   auto text = [&](int max_length) { return bytes(pick(max_length + 1)); };
   static const char* const kNearMisses[] = {"node", " NODE", "NOD",  "DON",  "done",
                                             "Stop", "NOTE",  "NODE", "DONE", "STOP"};
