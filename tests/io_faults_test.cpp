@@ -416,15 +416,12 @@ TEST_P(FullDevice, ReportsLostLastBlock) {
   Request request;
   request.argv = {program.path()};
   if (c.limit_blocks != 0) {
+    // The coverage build's counters, written at exit, meet the limit too: not a word of that.
+    const std::string limited = "trap '' XFSZ; ulimit -f " + std::to_string(c.limit_blocks) +
+                                "; GCOV_ERROR_FILE=/dev/null exec \"$0\" \"$1\" >>" +
+                                dir.path("out");
     write_file(dir.path("out"), "abc");
-    request.argv = {"sh",
-                    "-c",
-                    "trap '' XFSZ; ulimit -f $1; out=$2; shift 2; exec \"$@\" >>$out",
-                    "sh",
-                    std::to_string(c.limit_blocks),
-                    dir.path("out"),
-                    program.path(),
-                    dir.path("input")};
+    request.argv = {"sh", "-c", limited, program.path()};  // the input follows
   }
   if (c.argument == Argument::Document) request.argv.push_back(dir.path("input"));
   if (c.argument == Argument::Missing) request.argv.push_back(dir.path("missing"));
