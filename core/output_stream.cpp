@@ -2,6 +2,8 @@
 #include "output_stream.hpp"
 
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 
 #include <algorithm>
 
@@ -9,6 +11,11 @@
 #include "processor.hpp"
 
 namespace outline {
+
+Buffering buffering_of(int fd) noexcept {
+  termios settings;
+  return ioctl(fd, TCGETS, &settings) == 0 ? Buffering::kStatements : Buffering::kBlocks;
+}
 
 inline long OutputStream::write_part(const char* data, std::size_t size) noexcept {
   return write_call(fd_, data, size, &flight_taken_);

@@ -17,9 +17,8 @@ namespace outline {
 // How a stream buffers. Its value is the end a store may reach and stay
 // buffered, so that one compare sends a statement the slow way when it
 // completes a block, and always when statements are written at their end.
-// A word wide: compared from memory in one instruction, where 16 bits would
-// cost the compare a load (1.5 % more instructions in tab2vrex).
-// NOLINTNEXTLINE(performance-enum-size): a word, for the one-instruction compare
+// A word wide, compared from memory in one instruction (16 bits: 1.5 % more).
+// NOLINTNEXTLINE(performance-enum-size): a word, for the compare from memory
 enum class Buffering : std::size_t {
   kStatements = 0,  // a terminal: every write statement is written out at its end
   kBlocks = kBlock  // a file or pipe: whole blocks, and the rest at the end
@@ -142,6 +141,10 @@ class OutputStream {
   std::string_view run_unit_;
   char run_[kBlock + 2 * kCopyStep] = {};
 };
+
+// How `fd` is to be buffered: statements on a terminal (the ioctl TCGETS
+// succeeds), else blocks.
+Buffering buffering_of(int fd) noexcept;
 
 // Standard output and the error stream, set up before main runs.
 extern OutputStream out;

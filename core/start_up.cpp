@@ -1,24 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The start-up code, before main: the two output streams, where the program
 // was loaded, then the fault handlers.
-#include <sys/ioctl.h>
-#include <termios.h>
-
 #include "call_chain.hpp"
 #include "fault_signals.hpp"
 #include "output_stream.hpp"
 
 namespace outline {
-
-namespace {
-
-// Statements on a terminal (the ioctl TCGETS succeeds), else blocks.
-Buffering buffering_of(int fd) noexcept {
-  termios settings;
-  return ioctl(fd, TCGETS, &settings) == 0 ? Buffering::kStatements : Buffering::kBlocks;
-}
-
-}  // namespace
 
 OutputStream out{1, buffering_of(1)};
 OutputStream err{2, buffering_of(2)};

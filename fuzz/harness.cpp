@@ -106,10 +106,9 @@ Run run_main(MainRoutine main_routine, const char* program, std::string_view inp
 
   outline::pending_error = 0;
   std::destroy_at(&outline::out);
-  std::construct_at(&outline::out, 1, outline::Buffering::kBlocks);
+  std::construct_at(&outline::out, 1, outline::buffering_of(1));
   std::destroy_at(&outline::err);
-  std::construct_at(&outline::err, 2,
-                    isatty(2) != 0 ? outline::Buffering::kStatements : outline::Buffering::kBlocks);
+  std::construct_at(&outline::err, 2, outline::buffering_of(2));
 
   std::string name = program;
   std::string path = input_path();
