@@ -9,6 +9,7 @@
 #include <new>
 
 #include "block.hpp"
+#include "flight.hpp"
 #include "fused_store.hpp"  // and <cstdint>, <cstring>, <string_view>
 #include "io_check.hpp"
 
@@ -25,20 +26,20 @@ enum class Buffering : std::size_t {
 };
 
 // Between calls:
-// - fd_ and buffering_ are fixed for the run.
+// - The descriptor (the flight's) and buffering_ are fixed for the run.
 // - buffer_[0, pending_) waits to be written, pending_ <= kBlock. A block is
 //   written once a byte lies beyond it, so a full one waits for the next byte
 //   or the end, where its loss is checked like any other's.
 // - Buffering kStatements, a statement's end writes out what is pending:
 //   pending_ is 0 after it.
-// - After a lost block (broken_, error 101 recorded) no byte is written.
-// - No flight is under way: flight_end_ is null, and flight_data_ and
-//   flight_taken_ tell of the last one only. Every byte leaves in a flight.
+// - broken_ once a block is lost, with error 101 recorded: no byte is
+//   written after it.
+// - No flight is under way (flight.hpp). Every byte leaves in one.
 // - run_ holds copies of run_unit_, a block's worth and one more, or nothing
 //   while run_unit_ is empty.
 class OutputStream {
  public:
-  OutputStream(int fd, Buffering buffering) noexcept : fd_(fd), buffering_(buffering) {}
+  OutputStream(int fd, Buffering buffering) noexcept : flight_(fd), buffering_(buffering) {}
 
   // The conversions' operations, checked: each that may have written ends
   // with the I/O check.
@@ -104,21 +105,11 @@ class OutputStream {
     std::atomic_signal_fence(std::memory_order_release);
     pending_ = end;
   }
-  // The one way out: opens a flight that marks [data, end) as the caller's
-  // yet to get out, whose rest a signal handler writes, and writes
-  // [data, data + size) in write(2)s of a block at most; the caller ends the
-  // flight. A write(2) that takes part goes on with the rest; one that takes
-  // nothing, or a failure but EINTR and EAGAIN (waited out), records error
-  // 101, for good. Makes the first write(2) itself.
-  bool open_flight_and_send(const char* data, std::size_t size, const char* end) noexcept;
-  // The rest of a send whose first write(2) gave `n`: further parts, and
-  // the retries.
-  [[gnu::noinline]] bool send_on(std::size_t size, long n) noexcept;
-  long write_part(const char* data, std::size_t size) noexcept;
-  void end_flight() noexcept {
-    std::atomic_signal_fence(std::memory_order_release);
-    flight_end_ = nullptr;
-  }
+  // The one way out: opens a flight over [data, end), the caller's yet to get
+  // out, and sends its first `size` bytes; the caller ends the flight. False
+  // once a block is lost, now or before.
+  bool send(const char* data, std::size_t size, const char* end) noexcept;
+  [[gnu::cold]] void lose_block() noexcept;
   // Writes out the first block and moves the bytes beyond it to the front.
   void pass_block_on() noexcept;
   void append_long(std::string_view text) noexcept;
@@ -127,14 +118,12 @@ class OutputStream {
   void append_copies_then_line(std::string_view unit, std::uint64_t count, std::string_view piece,
                                std::string_view line) noexcept;
 
-  const int fd_;
+  // First, where its address is the stream's: one register holds both (else
+  // 1.3 % more instructions on deep lines).
+  Flight flight_;
   const Buffering buffering_;
   bool broken_ = false;
   std::size_t pending_ = 0;
-  // The flight under way while flight_end_ is set; flight_taken_ counts what the kernel took.
-  const char* flight_data_ = nullptr;
-  const char* flight_end_ = nullptr;
-  long flight_taken_ = 0;
   // A block, room for a store that completes one, and the stores' slack.
   char buffer_[2 * kBlock + kStoreSlack] = {};
   // The slow way's copies of a unit, kept for the next line: a block's and one.

@@ -23,7 +23,30 @@
 #include <sanitizer/asan_interface.h>
 #endif
 
+// The one test of which processor this build is for: its section, and
+// whether the section makes read(2) and write(2) itself and knows the
+// registers of a signal context. Every other processor takes the portable
+// section: the C library's calls, no registers known.
+#if defined(__x86_64__)
+#define OUTLINE_PROCESSOR_SECTION "processor/x86_64.inc"
+#define OUTLINE_DIRECT_CALLS 1
+#elif defined(__i386__)
+#define OUTLINE_PROCESSOR_SECTION "processor/i686.inc"
+#define OUTLINE_DIRECT_CALLS 1
+#elif defined(__aarch64__)
+#define OUTLINE_PROCESSOR_SECTION "processor/aarch64.inc"
+#define OUTLINE_DIRECT_CALLS 1
+#else
+#define OUTLINE_PROCESSOR_SECTION "processor/portable.inc"
+#define OUTLINE_DIRECT_CALLS 0
+#endif
+
 namespace outline {
+
+// True where a frame pointer points at a frame record: the caller's frame
+// pointer, then the return address; the processors whose registers are known
+// keep them. Elsewhere a call chain holds only the return from the main routine.
+inline constexpr bool kFrameRecords = OUTLINE_DIRECT_CALLS != 0;
 
 // Where a signal interrupted the program; 0 or null where the processor's
 // section does not know.
@@ -36,9 +59,13 @@ struct Interrupted {
 // read(2) and write(2), made straight to the kernel where this processor's
 // section knows how, else through the C library. The result is the count, or
 // -errno. write_call adds the count to `*taken` before it returns, so that a
-// signal handler can tell what it took: a section that makes the call itself
-// marks the few instructions between the call's return and the store, and
-// write_taken reads the count from its register there.
+// signal handler can tell what it took.
+//
+// The window: a section that makes the call itself puts the label
+// outline_write_returned right behind the system call and
+// outline_write_counted right behind the instruction that adds the count.
+// While the interrupted instruction lies in [returned, counted), the count is
+// in the result register and not yet in *taken; at counted and after it is.
 extern "C" long outline_read_call(int fd, char* data, std::size_t size) noexcept;
 extern "C" long outline_write_call(int fd, const char* data, std::size_t size,
                                    long* taken) noexcept;
@@ -68,7 +95,7 @@ inline long write_call(int fd, const char* data, std::size_t size, long* taken) 
 
 // What the write_calls counting into `taken` had taken when a signal
 // interrupted the program: `*taken`, and the count of a call the signal came
-// in right behind; -1 where that cannot be told (the C library's call).
+// in the window of; -1 where that cannot be told (the C library's call).
 long write_taken(const ucontext_t& context, const long* taken) noexcept;
 
 // Reads the interrupted registers from the context a SA_SIGINFO handler gets.
@@ -81,10 +108,5 @@ unsigned x87_exception_flags(const ucontext_t& context) noexcept;
 // The address of the call instruction that returns to `return_address`, or
 // an address inside it.
 std::uintptr_t call_site(std::uintptr_t return_address) noexcept;
-
-// True where a frame pointer points at a frame record: the caller's frame
-// pointer, then the return address. Elsewhere a call chain holds only the
-// return from the main routine.
-extern const bool kFrameRecords;
 
 }  // namespace outline
