@@ -161,6 +161,7 @@ struct Case {
   int error;               // the error number reported; 0 for a signal that is not handled
   bool parent_blocks;      // the parent blocked the four, SIGPIPE and SIGUSR1
   unsigned x87_flags = 0;  // set in the x87 status word at the signal
+  int also = 0;            // a second fault signal, sent with the first while the run is stopped
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -196,10 +197,17 @@ TEST_P(FaultSignal, EndsTheRunAsItShould) {
   bool blocked = wait_until(pid, [&] { return waits_on(pid, c.wait, fifo.path()); });
   EXPECT_TRUE(blocked) << c.program.name << " never waited on its input";
   unsigned long long blocked_mask = blocked_signals(pid);
-  if (c.x87_flags != 0 && blocked)
+  if (c.x87_flags != 0 && blocked) {
     EXPECT_TRUE(deliver_as_fault(pid, c.signal, c.x87_flags)) << std::strerror(errno);
-  else
+  } else if (c.also != 0 && blocked) {
+    // Both pending at once: one stop, by the one the kernel delivers first.
+    siginfo_t stopped;
+    kill(pid, SIGSTOP);
+    waitid(P_PID, pid, &stopped, WSTOPPED | WNOWAIT);
+    kill(pid, c.signal), kill(pid, c.also), kill(pid, SIGCONT);
+  } else {
     kill(pid, blocked ? c.signal : SIGKILL);
+  }
   Ending ending = wait_for(pid, 10'000);
   EXPECT_FALSE(ending.killed) << "the signal did not end the run";
   std::string out_text = read_file(dir.path("out")), err_text = read_file(dir.path("err"));
@@ -242,6 +250,9 @@ std::vector<Case> cases() {
   for (const Program& program : kPrograms)
     for (unsigned bit = 0; bit < 7; ++bit)
       all.push_back({program, Wait::kRead, "SIGFPE", SIGFPE, kFlagErrors[bit], false, 1u << bit});
+  // SIGBUS, the lower number, comes first.
+  for (const Program& program : kPrograms)
+    all.push_back({program, Wait::kRead, "SIGSEGV", SIGSEGV, 214, false, 0, SIGBUS});
   return all;
 }
 
@@ -249,7 +260,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, FaultSignal, testing::ValuesIn(cases()), [](co
   return std::string(info.param.program.name) +
          (info.param.wait == Wait::kOpen ? "_InOpen_" : "_InRead_") + info.param.signal_name +
          (info.param.parent_blocks ? "_BlockedByParent" : "") +
-         (info.param.x87_flags ? "_X87Flag" + std::to_string(info.param.x87_flags) : "");
+         (info.param.x87_flags ? "_X87Flag" + std::to_string(info.param.x87_flags) : "") +
+         (info.param.also ? "_AndSIGBUS" : "");
 });
 
 // --- The handlers are installed in a fixed order, then the four unblocked.
@@ -480,7 +492,7 @@ std::size_t statements_end(const std::string& document, std::size_t at) {
 enum class Sink { kFile, kPipe, kSocket, kFullPipe, kStalledTerminal };
 // The block whose write(2) the signal comes at: the first, one in the middle,
 // the last during the run, or the rest at the normal end, a stop under way.
-enum class Block { kFirst, kThird, kMiddle, kLast, kAtExit };
+enum class Block { kFirst, kThird, kFourth, kMiddle, kLast, kAtExit };
 
 // Standard output of a child: a file, a pipe or a stream socket, with the path
 // strace knows its descriptor by.
@@ -531,12 +543,18 @@ struct WriteSignalCase {
   const char* signal_name;
   int signal, error;
   std::size_t item = 0;  // one item of this many bytes, in several blocks at once
+  // A tracer stops the program at this label of the write call's window, at
+  // the block's write(2), and sends the signal there.
+  const char* edge = nullptr;
 };
 
 class SignalInWrite : public testing::TestWithParam<std::tuple<Program, WriteSignalCase>> {};
 
 TEST_P(SignalInWrite, OutputEndsWithTheBlocksStatements) {
   const auto& [program, c] = GetParam();
+#if !defined(__x86_64__)
+  if (c.edge != nullptr) GTEST_SKIP() << "the window's edges are traced on x86-64 only";
+#endif
   TempDir dir;
   const std::string input = dir.path("input");
   const bool stalled = c.sink == Sink::kStalledTerminal;
@@ -548,6 +566,7 @@ TEST_P(SignalInWrite, OutputEndsWithTheBlocksStatements) {
   ASSERT_GT(blocks, 4u);
   std::size_t block = c.block == Block::kFirst    ? 1
                       : c.block == Block::kThird  ? 3
+                      : c.block == Block::kFourth ? 4
                       : c.block == Block::kMiddle ? blocks / 2
                       : c.block == Block::kLast   ? blocks - 1
                                                   : blocks;
@@ -570,6 +589,26 @@ TEST_P(SignalInWrite, OutputEndsWithTheBlocksStatements) {
                  : stalled                 ? terminal.theirs()
                                            : output.writer();
   child.fds[2] = err;
+  if (c.edge != nullptr) {
+    child.argv = {"gdb",
+                  "-nx",
+                  "-batch",
+                  "-ex",
+                  "break *" + std::string(c.edge),
+                  "-ex",
+                  "ignore 1 " + std::to_string(block - 1),
+                  "-ex",
+                  "run " + input + " > " + output.path() + " 2> " + dir.path("err"),
+                  "-ex",
+                  "delete",
+                  "-ex",
+                  "signal " + std::string(c.signal_name),
+                  "-ex",
+                  "quit $_exitcode",
+                  "--args",
+                  program.path()};
+    child.fds[1] = child.fds[2] = -1;
+  }
   pid_t pid = start(child);
   close(err);
   output.close_writer();
@@ -645,6 +684,24 @@ INSTANTIATE_TEST_SUITE_P(
             // The third write(2) is the second of the item's: the first one counts.
             WriteSignalCase{"FileInsideLongItem", Sink::kFile, Block::kThird, "SIGSEGV", SIGSEGV,
                             216, 2000},
+            // The fourth: both before it count.
+            WriteSignalCase{"FileFourthInsideLongItem", Sink::kFile, Block::kFourth, "SIGSEGV",
+                            SIGSEGV, 216, 2000},
+            // The count not yet added, and just added.
+            WriteSignalCase{.name = "FileAtWindowStart",
+                            .sink = Sink::kFile,
+                            .block = Block::kThird,
+                            .signal_name = "SIGSEGV",
+                            .signal = SIGSEGV,
+                            .error = 216,
+                            .edge = "outline_write_returned"},
+            WriteSignalCase{.name = "FileAtWindowEnd",
+                            .sink = Sink::kFile,
+                            .block = Block::kThird,
+                            .signal_name = "SIGBUS",
+                            .signal = SIGBUS,
+                            .error = 214,
+                            .edge = "outline_write_counted"},
             WriteSignalCase{"StalledTerminalBetweenParts", Sink::kStalledTerminal, Block::kFirst,
                             "SIGBUS", SIGBUS, 214})),
     program_and_case<WriteSignalCase>);

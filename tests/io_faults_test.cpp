@@ -305,7 +305,8 @@ INSTANTIATE_TEST_SUITE_P(Errnos, CloseFault,
                                           testing::Values(CloseCase{"Eio", "EIO", 101},
                                                           CloseCase{"Ebadf", "EBADF", 6},
                                                           CloseCase{"Enospc", "ENOSPC", 101},
-                                                          CloseCase{"Eperm", "EPERM", 1})),
+                                                          CloseCase{"Eperm", "EPERM", 1},
+                                                          CloseCase{"Eagain", "EAGAIN", 101})),
                          program_and_case<CloseCase>);
 
 // --- Descriptors 0 to 2 are never closed: standard input, and an input that

@@ -538,6 +538,12 @@ INSTANTIATE_TEST_SUITE_P(
                      {"a\n", "\t", "b\n", "\t", "\t", "text\n", "\t", "c\n", "\t", "\n"}},
         TerminalCase{
             "Vrex2tabTopLevelOnly", false, {"IN"}, "NODE\nNODE a\nDONE\nNODE b\n", {"a\n", "b\n"}},
+        // An empty item first in the buffer: a one-byte statement.
+        TerminalCase{"Vrex2tabEmptyItemFirst",
+                     false,
+                     {"IN"},
+                     "NODE\nNODE\nNODE a\nDONE\nNODE b\n",
+                     {"\n", "\t", "a\n", "\t", "b\n"}},
         TerminalCase{"Tab2vrexUsage", true, {}, "", {"Usage: tab2vrex <tab file>\n"}},
         TerminalCase{"Vrex2tabUsage", false, {}, "", {"Usage: vrex2tab <vrex file>\n"}},
         TerminalCase{
