@@ -12,13 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define OUTLINE_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define OUTLINE_ADDRESS_SANITIZER 1
-#endif
-#endif
+#include "sanitizer.hpp"
+
 #if defined(OUTLINE_ADDRESS_SANITIZER)
 #include <sanitizer/asan_interface.h>
 #endif

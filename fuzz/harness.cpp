@@ -136,7 +136,7 @@ std::size_t mutate_with_block_runs(std::uint8_t* data, std::size_t size, std::si
   if (random() % 2 == 0) return LLVMFuzzerMutate(data, size, max_size);
   // The length: often exactly whole reads, else up to 8 bytes off.
   std::size_t blocks = random() % 8 == 0 ? 16 : 1 + random() % 3;
-  std::size_t length = blocks * 256 + (random() % 2 == 0 ? 0 : random() % 17 - 8);
+  std::size_t length = blocks * outline::kBlock + (random() % 2 == 0 ? 0 : random() % 17 - 8);
   static constexpr std::string_view kEnds[] = {"", "\r", "\n", "\r\n"};
   std::string_view end = kEnds[random() % 4];
   if (size + length + end.size() > max_size) return LLVMFuzzerMutate(data, size, max_size);

@@ -22,21 +22,14 @@ namespace {
 
 std::vector<std::string> read_lines(const char* name) {
   outline::pending_error = 0;
-  std::vector<std::string> lines;
   try {
-    outline::LineReader reader;
-    reader.open(name);
-    fuzz::check(outline::take_pending_error() == 0, "the input did not open");
-    std::string_view line;
-    while (reader.next_line(line)) {
-      fuzz::check(outline_test::keeps_slack_promise(line), "no line end after the line");
-      lines.emplace_back(line);
-    }
-    reader.close();
+    outline_test::ReadLines read = outline_test::read_lines(name);
+    fuzz::check(read.opened, "the input did not open");
+    fuzz::check(read.promise_kept, "no line end after a line");
+    return read.lines;
   } catch (const fuzz::RunEnded&) {
     fuzz::fail("a run-time error stopped the reading");
   }
-  return lines;
 }
 
 std::vector<std::string> read_from_memory_file(std::string_view text) {
@@ -54,7 +47,7 @@ std::vector<std::string> read_from_memory_file(std::string_view text) {
 std::optional<std::vector<std::string>> read_from_socket(std::string_view text, std::uint8_t seed) {
   std::vector<std::size_t> ends;
   std::uint32_t state = 0x9E3779B9u ^ seed;
-  for (std::size_t end = 0; end < text.size(); ends.push_back(end += 1 + state % 256)) {
+  for (std::size_t end = 0; end < text.size(); ends.push_back(end += 1 + state % outline::kBlock)) {
     state ^= state << 13;
     state ^= state >> 17;
     state ^= state << 5;

@@ -18,11 +18,6 @@ int vrex2tab_main(int argc, char** argv);  // NOLINT(misc-use-internal-linkage)
 
 namespace {
 
-std::size_t leading_tabs(std::string_view line) {
-  std::size_t tabs = line.find_first_not_of('\t');
-  return tabs == std::string_view::npos ? line.size() : tabs;
-}
-
 std::string header() {
   return outline_model::tab2vrex_header(fuzz::input_path());
 }
@@ -33,7 +28,7 @@ std::string well_formed(const std::vector<std::string_view>& lines) {
   std::string outline;
   std::size_t next_depth_limit = 0;
   for (std::string_view line : lines) {
-    std::size_t tabs = leading_tabs(line);
+    std::size_t tabs = outline_model::leading_tabs(line);
     std::size_t depth = std::min(tabs, next_depth_limit);
     std::string_view text = line.substr(tabs);
     if (depth == 0 && text.empty()) continue;

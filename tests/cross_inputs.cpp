@@ -17,9 +17,7 @@ using namespace std::string_literals;
 
 std::mt19937 random_bits;
 
-std::size_t pick(std::size_t n) {
-  return random_bits() % n;
-}
+using outline_model::pick;
 
 std::string text(std::size_t length) {
   static const std::string alphabet = "abcXYZ019 \t\0\x1a\xff\x80\x7f.-"s;
@@ -28,14 +26,14 @@ std::string text(std::size_t length) {
 
 std::size_t text_length() {
   static const std::size_t boundaries[] = {0, 1, 3, 4, 5, 254, 255, 256, 257, 510, 511, 4096};
-  std::size_t roll = pick(40);
-  if (roll == 0) return 100000 + pick(1000);
-  if (roll < 6) return boundaries[pick(std::size(boundaries))];
-  return pick(30);
+  std::size_t roll = pick(random_bits, 40);
+  if (roll == 0) return 100000 + pick(random_bits, 1000);
+  if (roll < 6) return boundaries[pick(random_bits, std::size(boundaries))];
+  return pick(random_bits, 30);
 }
 
 std::string line_end(bool last) {
-  switch (pick(last ? 6 : 5)) {
+  switch (pick(random_bits, last ? 6 : 5)) {
     case 0:
     case 1:
       return "\n";
@@ -54,15 +52,15 @@ std::string tab_outline(std::size_t lines, std::size_t max_depth) {
   std::string file;
   std::size_t depth = 0;
   for (std::size_t i = 0; i < lines; ++i) {
-    switch (pick(4)) {
+    switch (pick(random_bits, 4)) {
       case 0:
-        depth = pick(depth + 1);
+        depth = pick(random_bits, depth + 1);
         break;  // back out
       case 1:
         depth = std::min(max_depth, depth + 1);
         break;  // one deeper
       case 2:
-        depth = std::min(max_depth, depth + pick(6));
+        depth = std::min(max_depth, depth + pick(random_bits, 6));
         break;  // a jump
       default:
         break;
@@ -75,17 +73,18 @@ std::string tab_outline(std::size_t lines, std::size_t max_depth) {
 std::string vrex_file(std::size_t records) {
   static const char* keywords[] = {"NODE ", "NODE ", "NODE ", "DONE", "DONE ", "NOTE ",
                                    "STOP",  "NODEx", "node ", "DON",  ""};
-  std::string file = pick(4) == 0 ? "" : "NOTE\nNODE\n";
+  std::string file = pick(random_bits, 4) == 0 ? "" : "NOTE\nNODE\n";
   for (std::size_t i = 0; i < records; ++i)
-    file += keywords[pick(std::size(keywords))] + text(text_length()) + line_end(i + 1 == records);
+    file += keywords[pick(random_bits, std::size(keywords))] + text(text_length()) +
+            line_end(i + 1 == records);
   return file;
 }
 
 // A vrex outline file nested `depth` deep, closed again or left open.
 std::string deep_vrex(std::size_t depth) {
   std::string file = "NOTE\nNODE\n";
-  for (std::size_t i = 0; i < depth; ++i) file += "NODE " + text(pick(5)) + "\n";
-  if (pick(2) == 0)
+  for (std::size_t i = 0; i < depth; ++i) file += "NODE " + text(pick(random_bits, 5)) + "\n";
+  if (pick(random_bits, 2) == 0)
     for (std::size_t i = 0; i < depth; ++i) file += "DONE\r\n";
   return file + "STOP\n";
 }
@@ -104,18 +103,18 @@ int main(int argc, char** argv) {
     std::string input;
     switch (i % 8) {
       case 0:
-        input = deep_vrex(1 + pick(2000));
+        input = deep_vrex(1 + pick(random_bits, 2000));
         break;
       case 1:
-        input = tab_outline(1 + pick(40), 1 + pick(3000));
+        input = tab_outline(1 + pick(random_bits, 40), 1 + pick(random_bits, 3000));
         break;
       case 2:
       case 3:
       case 4:
-        input = tab_outline(pick(60), 8);
+        input = tab_outline(pick(random_bits, 60), 8);
         break;
       default:
-        input = vrex_file(pick(60));
+        input = vrex_file(pick(random_bits, 60));
         break;
     }
     char name[32];

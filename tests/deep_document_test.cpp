@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "process.hpp"
+#include "sanitizer.hpp"
 
 namespace outline_test {
 namespace {
@@ -85,11 +86,7 @@ TEST(DeepDocument, ConvertsOnSmallStackInBoundedMemory) {
   EXPECT_EQ(deep.err, "");
   // The peak includes the shell and the memory inherited from this process,
   // the same in both runs. The sanitizer runtime's shadow memory makes its figure coarser.
-#ifdef __SANITIZE_ADDRESS__
-  constexpr long kMarginKb = 4 * 1024;
-#else
-  constexpr long kMarginKb = 2 * 1024;
-#endif
+  constexpr long kMarginKb = (outline::kSanitized ? 4 : 2) * 1024;
   EXPECT_LE(deep.max_rss_kb, shallow.max_rss_kb + kMarginKb)
       << "depth " << kShallow << ": " << shallow.max_rss_kb << " KiB";
 

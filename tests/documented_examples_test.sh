@@ -4,8 +4,8 @@
 # taken from the documents themselves, and compares each shown result.
 # Usage: documented_examples_test.sh <source dir> <build dir>
 set -u
-# What any program a test starts may write to one file: 1 GiB, in 512-byte blocks.
-ulimit -f 2097152
+# What any program a test starts may write to one file (in 512-byte blocks): ctest says.
+ulimit -f $((${CHILD_FILE_LIMIT:?the bytes a program may write, which ctest sets} / 512))
 source_dir=$(cd "${1:?source dir}" && pwd)
 build_dir=$(cd "${2:?build dir}" && pwd)
 failures=0

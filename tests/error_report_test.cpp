@@ -73,14 +73,14 @@ TEST(BlockEdge, FailedWriteReportedAtTheStatementPastTheBlock) {
   std::string folder = base + std::string(150, 'd') + "/" + std::string(150, 'e');
   std::filesystem::create_directories(folder);
   std::string input = folder + "/";
-  input += std::string(2 * 256 - prefix.size() - input.size(), 'f');
+  input += std::string(2 * kBlock - prefix.size() - input.size(), 'f');
   write_file(input, "a\n");
   std::string output = base + "out";
   Result result = run_injected(kPrograms[0], input, output, "write:error=EIO:when=2", output);
   EXPECT_EQ(result.status, 101);
   std::string location = expect_report(result.err, 101);
   ASSERT_FALSE(location.empty());
-  EXPECT_EQ(read_file(output), prefix + input.substr(0, 256 - prefix.size()));
+  EXPECT_EQ(read_file(output), prefix + input.substr(0, kBlock - prefix.size()));
 
   // The line of the statement after the name's, in the source and in the report.
   expect_location_at(kPrograms[0], location, "  out.write_line(kByTab2vrex);");

@@ -298,21 +298,6 @@ INSTANTIATE_TEST_SUITE_P(Programs, Handlers, testing::ValuesIn(kPrograms), row_n
 // --- Fault signals while a stop is under way change nothing of it: bursts of
 // them sent from outside, and a fault as the kernel reports one.
 
-// What `fd` gives until its end (for a terminal, the end of its last holder)
-// or until nothing comes for 10 s; `chunk` gives the size of each read.
-const std::function<std::size_t()> kWholeChunks = [] { return 4096; };
-std::string read_to_end(int fd, const std::function<std::size_t()>& chunk = kWholeChunks) {
-  std::string bytes;
-  std::vector<char> buffer;
-  for (pollfd ready{fd, POLLIN, 0}; poll(&ready, 1, 10'000) > 0;) {
-    buffer.resize(chunk());
-    ssize_t n = ::read(fd, buffer.data(), buffer.size());
-    if (n <= 0) break;
-    bytes.append(buffer.data(), n);
-  }
-  return bytes;
-}
-
 // A pipe whose buffer is full: a write to it waits until the pipe is drained.
 class FullPipe {
  public:

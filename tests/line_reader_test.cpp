@@ -25,14 +25,9 @@ TEST_P(Lines, AsTheModelSplitsThem) {
   const Case& c = GetParam();
   TempDir dir;
   write_file(dir.path("in"), c.input);
-  outline::LineReader reader;
-  reader.open(dir.path("in").c_str());
-  ASSERT_EQ(outline::take_pending_error(), 0);
-  std::vector<std::string> lines;
-  std::string_view line;
-  while (reader.next_line(line)) lines.emplace_back(line);
-  reader.close();
-  EXPECT_EQ(lines, c.lines);
+  const ReadLines read = read_lines(dir.path("in").c_str());
+  ASSERT_TRUE(read.opened);
+  EXPECT_EQ(read.lines, c.lines);
   std::vector<std::string> model;
   for (std::string_view line : outline_model::split_lines(c.input)) model.emplace_back(line);
   EXPECT_EQ(model, c.lines);
@@ -99,28 +94,13 @@ class PacketInput {
   int saved_;
 };
 
-// Every line the reader hands out, each checked for what may be read behind it.
-std::vector<std::string> read_keeping_promise(const std::string& name) {
-  outline::LineReader reader;
-  reader.open(name.c_str());
-  EXPECT_EQ(outline::take_pending_error(), 0);
-  std::vector<std::string> lines;
-  std::string_view line;
-  while (reader.next_line(line)) {
-    EXPECT_TRUE(keeps_slack_promise(line));
-    lines.emplace_back(line);
-  }
-  reader.close();
-  return lines;
-}
-
 class Promise : public testing::TestWithParam<PromiseCase> {};
 
 TEST_P(Promise, SlackBehindEveryLine) {
   const PromiseCase& c = GetParam();
   MemoryFile file;
   for (std::size_t size : c.sizes) {
-    for (std::size_t start = c.base; start < c.base + 256; ++start) {
+    for (std::size_t start = c.base; start < c.base + outline::kBlock; ++start) {
       // A filler line brings the line to `start`; a short line follows it.
       std::string input = start == 0 ? "" : std::string(start - 1, 'x') + "\n";
       input += std::string(size, '\t');
@@ -129,17 +109,18 @@ TEST_P(Promise, SlackBehindEveryLine) {
       if (c.delivery == Delivery::kPacketsFromStart) ends = {start};
       input += c.terminator;
       if (!c.terminator.empty()) input += "q\n";
-      std::vector<std::string> lines;
+      ReadLines read;
       if (c.delivery == Delivery::kFile) {
         file.assign(input);
-        lines = read_keeping_promise(file.path());
+        read = read_lines(file.path().c_str());
       } else {
         PacketInput packets(input, ends);
-        lines = read_keeping_promise("");
+        read = read_lines("");
       }
       std::vector<std::string> model;
       for (std::string_view line : outline_model::split_lines(input)) model.emplace_back(line);
-      ASSERT_EQ(lines, model) << size << " bytes at offset " << start;
+      ASSERT_TRUE(read.opened && read.promise_kept) << size << " bytes at offset " << start;
+      ASSERT_EQ(read.lines, model) << size << " bytes at offset " << start;
     }
   }
 }

@@ -6,8 +6,8 @@
 # they belong.
 # Usage: man_pages_test.sh <build dir> <version>
 set -u
-# What any program a test starts may write to one file: 1 GiB, in 512-byte blocks.
-ulimit -f 2097152
+# What any program a test starts may write to one file (in 512-byte blocks): ctest says.
+ulimit -f $((${CHILD_FILE_LIMIT:?the bytes a program may write, which ctest sets} / 512))
 
 build_dir=${1:?build dir}
 version=${2:?version}

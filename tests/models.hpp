@@ -28,13 +28,29 @@ inline std::vector<std::string_view> split_lines(std::string_view bytes) {
   return lines;
 }
 
-// `length` bytes drawn from `alphabet`, as every generator of random documents
-// draws them: the same bytes on every machine for a seed.
+// Draws as every generator of random documents draws: the same on every
+// machine for a seed. A number below `n`:
+inline int pick(std::mt19937& random, std::size_t n) {
+  return static_cast<int>(random() % n);
+}
+// `length` bytes from `alphabet`:
 inline std::string random_text(std::mt19937& random, std::size_t length,
                                std::string_view alphabet) {
   std::string text(length, ' ');
   for (char& c : text) c = alphabet[random() % alphabet.size()];
   return text;
+}
+// A line end by `mode`: LF (0), CR (1), CR LF (2) or any of them (3); after
+// the `last` line, one time in three none.
+inline std::string line_end(std::mt19937& random, int mode, bool last) {
+  if (last && pick(random, 3) == 0) return "";
+  const int end = mode == 3 ? pick(random, 3) : mode;
+  return end == 0 ? "\n" : end == 1 ? "\r" : "\r\n";
+}
+
+// The number of TABs that start `line`.
+inline std::size_t leading_tabs(std::string_view line) {
+  return std::min(line.find_first_not_of('\t'), line.size());
 }
 
 // The four header lines tab2vrex writes for an input named `name`, whose LF
@@ -84,7 +100,7 @@ std::string tab2vrex_document(std::string_view name, const Lines& lines) {
   std::vector<Item> items;
   for (std::string_view line : lines) {
     if (line.empty()) continue;
-    std::size_t tabs = std::min(line.find_first_not_of('\t'), line.size());
+    std::size_t tabs = leading_tabs(line);
     items.push_back({tabs, std::string(line.substr(tabs))});
   }
   return tab2vrex_header(name) + tab2vrex_records(items) + "STOP\n";

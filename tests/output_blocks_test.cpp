@@ -193,11 +193,11 @@ TEST_P(Blocks, WholeBlocksDuringTheRunAndTheRestAtExit) {
   EXPECT_TRUE(out == expected) << out.size() << " bytes written";
 
   std::vector<Call> writes = on_fd(calls, "write", 1);
-  std::size_t blocks = (c.size + 255) / 256;
+  std::size_t blocks = (c.size + kBlock - 1) / kBlock;
   ASSERT_EQ(writes.size(), blocks);
   std::string written;
   for (std::size_t i = 0; i < writes.size(); ++i) {
-    long block = i + 1 < blocks ? 256 : static_cast<long>(c.size - 256 * (blocks - 1));
+    long block = static_cast<long>(i + 1 < blocks ? kBlock : c.size - kBlock * (blocks - 1));
     EXPECT_EQ(writes[i].count(), block) << "write " << i;
     EXPECT_EQ(writes[i].result, block) << "write " << i;
     written += writes[i].bytes(1);
@@ -236,13 +236,12 @@ TEST_P(Reads, InputReadIn256ByteRequests) {
   std::vector<Call> reads = input_reads(dir, c.tab2vrex, input);
   std::string read;
   for (const Call& call : reads) {
-    EXPECT_EQ(call.count(), 256);
+    EXPECT_EQ(call.count(), long{kBlock});
     // A regular file gives whole blocks until its end.
-    EXPECT_EQ(call.result,
-              static_cast<long>(std::min<std::size_t>(256, input.size() - read.size())));
+    EXPECT_EQ(call.result, static_cast<long>(std::min(kBlock, input.size() - read.size())));
     read += call.bytes(1);
   }
-  EXPECT_GT(reads.size(), input.size() / 256);
+  EXPECT_GT(reads.size(), input.size() / kBlock);
   EXPECT_TRUE(read == input);
 }
 
@@ -396,8 +395,9 @@ TEST_P(LongItems, WholeBlocksAtEveryEdge) {
   const auto [calls, out] = run_traced(dir, c.tab2vrex, input);
   EXPECT_TRUE(out == expected);
   std::vector<Call> writes = on_fd(calls, "write", 1);
-  ASSERT_EQ(writes.size(), (expected.size() + 255) / 256);
-  for (std::size_t i = 0; i + 1 < writes.size(); ++i) EXPECT_EQ(writes[i].count(), 256) << i;
+  ASSERT_EQ(writes.size(), (expected.size() + kBlock - 1) / kBlock);
+  for (std::size_t i = 0; i + 1 < writes.size(); ++i)
+    EXPECT_EQ(writes[i].count(), long{kBlock}) << i;
 }
 
 std::vector<LongItemCase> long_item_cases() {
@@ -422,7 +422,7 @@ TEST(StandardInput, ReadIn256ByteRequests) {
   ASSERT_EQ(result.status, 0);
   std::string read;
   for (const Call& call : on_fd(parse_log(read_file(dir.path("log"))), "read", 0)) {
-    EXPECT_EQ(call.count(), 256);
+    EXPECT_EQ(call.count(), long{kBlock});
     read += call.bytes(1);
   }
   EXPECT_TRUE(read == input);
@@ -449,20 +449,8 @@ TerminalRun run_on_terminal(const TempDir& dir, const std::vector<std::string>& 
   pid_t pid = start(child);
   close(file);
   terminal.close_theirs();
-  // Read the screen until every holder of the terminal has gone (EIO).
-  for (;;) {
-    pollfd ready{terminal.ours(), POLLIN, 0};
-    if (poll(&ready, 1, 60000) <= 0) {
-      ADD_FAILURE() << "no end of output from the terminal";
-      kill(pid, SIGKILL);
-      break;
-    }
-    char buffer[4096];
-    ssize_t n = read(terminal.ours(), buffer, sizeof buffer);
-    if (n <= 0) break;
-    result.screen.append(buffer, n);
-  }
-  result.status = wait_for(pid).status;
+  result.screen = read_to_end(terminal.ours());
+  result.status = wait_for(pid, 10'000).status;
   result.calls = on_fd(parse_log(read_file(dir.path("log"))), "write", fd);
   return result;
 }
@@ -488,9 +476,7 @@ std::string with_name(std::string text, const std::string& name) {
 // `text` with each code location of a report as $XXXXXXXX.
 std::string without_locations(std::string text) {
   for (std::size_t at = text.find('$'); at != std::string::npos; at = text.find('$', at + 1))
-    if (text.size() - at > 8 &&
-        text.substr(at + 1, 8).find_first_not_of("0123456789ABCDEF") == std::string::npos)
-      text.replace(at + 1, 8, "XXXXXXXX");
+    if (is_location(text.substr(at + 1, 8))) text.replace(at + 1, 8, "XXXXXXXX");
   return text;
 }
 

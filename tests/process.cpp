@@ -42,7 +42,7 @@ pid_t start(const Start& request) {
   for (int i = 0; i < 3; ++i) dup2(fds[i], i);
   for (int i = 0; i < 3; ++i)
     if (request.fds[i] == kClosed) close(i);
-  const rlimit file_limit = {kChildFileLimit, kChildFileLimit};
+  const rlimit file_limit = {CHILD_FILE_LIMIT, CHILD_FILE_LIMIT};
   setrlimit(RLIMIT_FSIZE, &file_limit);
   signal(SIGPIPE, request.ignore_sigpipe ? SIG_IGN : SIG_DFL);
   if (request.mask != nullptr) sigprocmask(SIG_SETMASK, request.mask, nullptr);
@@ -233,6 +233,18 @@ std::vector<std::size_t> span(std::size_t first, std::size_t last) {
   std::vector<std::size_t> values;
   for (std::size_t value = first; value <= last; ++value) values.push_back(value);
   return values;
+}
+
+std::string read_to_end(int fd, const std::function<std::size_t()>& chunk) {
+  std::string bytes;
+  std::vector<char> buffer;
+  for (pollfd ready{fd, POLLIN, 0}; poll(&ready, 1, 10'000) > 0;) {
+    buffer.resize(chunk());
+    ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n <= 0) break;
+    bytes.append(buffer.data(), n);
+  }
+  return bytes;
 }
 
 std::vector<std::string> lines_at_lf(const std::string& text) {

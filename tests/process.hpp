@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,10 +42,6 @@ Result run(std::vector<std::string> argv, std::string input = {});
 
 // A descriptor the child starts without.
 inline constexpr int kClosed = -2;
-
-// The most a child may write to one file: more than any test needs, so that a
-// runaway program fails fast instead of filling the disk.
-inline constexpr long kChildFileLimit = 1L << 30;
 
 // A child started on descriptors of the caller's choice.
 struct Start {
@@ -110,6 +107,11 @@ class TempDir {
 
 // The numbers `first` to `last`, both included: sizes and offsets for tables.
 std::vector<std::size_t> span(std::size_t first, std::size_t last);
+
+// What `fd` gives until its end (for a terminal, the end of its last holder)
+// or until nothing comes for 10 s; `chunk` gives the size of each read.
+inline const std::function<std::size_t()> kWholeChunks = [] { return std::size_t{4096}; };
+std::string read_to_end(int fd, const std::function<std::size_t()>& chunk = kWholeChunks);
 
 // The lines of `text` split at LF (a last line without LF included).
 std::vector<std::string> lines_at_lf(const std::string& text);

@@ -13,26 +13,17 @@
 #include <tuple>
 #include <vector>
 
+#include "block.hpp"
 #include "models.hpp"
 #include "process.hpp"
+#include "sanitizer.hpp"
 
 namespace outline_test {
 
-// Bytes per read(2) and per written block.
-inline constexpr std::size_t kBlock = 256;
-
-// The test programs are built with the same sanitizer flags as the programs.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool kSanitized = true;
-#else
-inline constexpr bool kSanitized = false;
-#endif
-#else
-inline constexpr bool kSanitized = false;
-#endif
+// Bytes per read(2) and per written block, and whether the programs run
+// under the sanitizer: the tests are built with the same flags.
+using outline::kBlock;
+using outline::kSanitized;
 
 struct Program {
   const char* name;

@@ -17,7 +17,10 @@
 #include <string_view>
 #include <vector>
 
+#include "block.hpp"
+#include "io_check.hpp"
 #include "line.hpp"
+#include "line_reader.hpp"
 
 namespace outline_test {
 
@@ -65,7 +68,7 @@ class MemoryFile {
 inline std::size_t next_read_size(std::size_t at, std::size_t total,
                                   const std::vector<std::size_t>& ends) {
   auto end = std::upper_bound(ends.begin(), ends.end(), at);
-  std::size_t size = std::min<std::size_t>(total - at, 256);
+  std::size_t size = std::min(total - at, outline::kBlock);
   return end == ends.end() ? size : std::min(size, *end - at);
 }
 
@@ -95,6 +98,23 @@ inline bool keeps_slack_promise(std::string_view line) {
   volatile char last = end[outline::kLineSlack - 1];
   static_cast<void>(last);
   return *end == '\n' || *end == '\r';
+}
+
+// Every line the reader hands out from the input `name` (standard input when
+// empty), and whether it opened and every line kept the promise.
+struct ReadLines {
+  std::vector<std::string> lines;
+  bool opened = false, promise_kept = true;
+};
+inline ReadLines read_lines(const char* name) {
+  ReadLines read;
+  outline::LineReader reader;
+  reader.open(name);
+  read.opened = outline::take_pending_error() == 0;
+  for (std::string_view line; reader.next_line(line); read.lines.emplace_back(line))
+    read.promise_kept = keeps_slack_promise(line) && read.promise_kept;
+  reader.close();
+  return read;
 }
 
 }  // namespace outline_test

@@ -10,6 +10,8 @@
 namespace outline_test {
 namespace {
 
+using outline_model::pick;
+
 using namespace std::string_literals;
 
 // A tab outline as written (`file`) and as it must come back (`lines`, LF ends).
@@ -22,23 +24,19 @@ struct Outline {
 // lines; texts hold TABs, spaces and any byte but CR and LF, and may be empty
 // below the top level. Line ends: 0 LF, 1 CR, 2 CR LF, 3 any of them per line.
 Outline random_outline(std::mt19937& random, int items, int max_text, int line_end_mode) {
-  auto pick = [&](int n) { return static_cast<int>(random() % n); };
   static const std::string alphabet = "abcXYZ \t\t\0\x1a\xff\x80\x7f"s;
   Outline outline;
   int depth = 0;
   for (int i = 0; i < items; ++i) {
-    if (i > 0) depth = pick(2) == 0 ? depth + 1 : pick(depth + 2);
+    if (i > 0) depth = pick(random, 2) == 0 ? depth + 1 : pick(random, depth + 2);
     // Now and then a line many times longer than the others.
-    std::string text =
-        outline_model::random_text(random, pick((pick(50) == 0 ? 10 : 1) * max_text + 1), alphabet);
+    std::string text = outline_model::random_text(
+        random, pick(random, (pick(random, 50) == 0 ? 10 : 1) * max_text + 1), alphabet);
     if (!text.empty() && text[0] == '\t') text[0] = 'a';
     if (depth == 0 && text.empty()) text.push_back(' ');
     std::string line = std::string(depth, '\t') + text;
     outline.lines += line + "\n";
-    outline.file += line;
-    if (i + 1 == items && pick(3) == 0) break;  // no final terminator
-    int end = line_end_mode == 3 ? pick(3) : line_end_mode;
-    outline.file += end == 0 ? "\n" : end == 1 ? "\r" : "\r\n";
+    outline.file += line + outline_model::line_end(random, line_end_mode, i + 1 == items);
   }
   return outline;
 }

@@ -11,6 +11,8 @@
 namespace outline_test {
 namespace {
 
+using outline_model::pick;
+
 using namespace std::string_literals;
 
 struct Case {
@@ -73,39 +75,36 @@ INSTANTIATE_TEST_SUITE_P(
 // A random vrex document: mostly NODE and DONE records, with STOP, NOTE, short
 // lines, near-miss keywords and garbage mixed in, and any of the line ends.
 std::string random_document(std::mt19937& random) {
-  auto pick = [&](int n) { return static_cast<int>(random() % n); };
   static const std::string alphabet = "ab \t\0\x1a\xff\x80NODEDONESTOP"s;
   auto bytes = [&](int length) { return outline_model::random_text(random, length, alphabet); };
-  auto text = [&](int max_length) { return bytes(pick(max_length + 1)); };
+  auto text = [&](int max_length) { return bytes(pick(random, max_length + 1)); };
   static const char* const kNearMisses[] = {"node", " NODE", "NOD",  "DON",  "done",
                                             "Stop", "NOTE",  "NODE", "DONE", "STOP"};
-  const int line_end_mode = pick(4);  // LF, CR, CR LF, or mixed
-  const bool long_texts = pick(4) == 0;
+  const int line_end_mode = pick(random, 4);  // LF, CR, CR LF, or mixed
+  const bool long_texts = pick(random, 4) == 0;
   std::string document;
-  const int records = 1 + pick(60);
+  const int records = 1 + pick(random, 60);
   for (int r = 0; r < records; ++r) {
-    int kind = pick(100);
+    int kind = pick(random, 100);
     if (kind < 40) {
       static const char* const kSeparators[] = {"", " ", " ", " ", "  ", "x"};
-      document += "NODE"s + kSeparators[pick(6)] + text(long_texts ? 600 : 8);
+      document += "NODE"s + kSeparators[pick(random, 6)] + text(long_texts ? 600 : 8);
     } else if (kind < 65) {
-      document += pick(4) == 0 ? "DONE " + text(4) : "DONE";
+      document += pick(random, 4) == 0 ? "DONE " + text(4) : "DONE";
     } else if (kind < 69) {
-      document += pick(2) == 0 ? "STOP" : "STOP " + text(4);
+      document += pick(random, 2) == 0 ? "STOP" : "STOP " + text(4);
     } else if (kind < 75) {
       document += "NOTE " + text(10);
     } else if (kind < 82) {
-      document += bytes(1 + pick(3));
+      document += bytes(1 + pick(random, 3));
     } else if (kind < 90) {
-      document += kNearMisses[pick(10)] + text(3);
+      document += kNearMisses[pick(random, 10)] + text(3);
     } else if (kind < 95) {
       document += text(12);
     } else {
       // an empty line
     }
-    if (r + 1 == records && pick(3) == 0) break;  // no final terminator
-    int end = line_end_mode == 3 ? pick(3) : line_end_mode;
-    document += end == 0 ? "\n" : end == 1 ? "\r" : "\r\n";
+    document += outline_model::line_end(random, line_end_mode, r + 1 == records);
   }
   return document;
 }
