@@ -130,8 +130,26 @@ Run run_main(MainRoutine main_routine, const char* program, std::string_view inp
   return {status, output_file().contents()};
 }
 
-std::size_t mutate_with_block_runs(std::uint8_t* data, std::size_t size, std::size_t max_size,
-                                   unsigned seed) {
+}  // namespace fuzz
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  // Descriptors 0 to 2 stay taken, so that an input never opens as one of them.
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) == -1) fuzz::check(open("/dev/null", O_RDWR) == fd, "no /dev/null");
+  for (std::size_t i = 0; i < std::size(outline::kFaultSignals); ++i)
+    sigaction(outline::kFaultSignals[i], &fuzz::sanitizer_actions[i], nullptr);
+  fuzz::real_stdout = fcntl(1, F_DUPFD_CLOEXEC, 3);
+  fuzz::check(fuzz::real_stdout >= 0, "cannot keep standard output");
+  return 0;
+}
+
+// Every target's mutation: half the time one of libFuzzer's own, else a run
+// of one byte (mostly a TAB) whose length is within 8 of a whole number of
+// 256-byte reads, put in at a random place. Lines that fill a read exactly are
+// where the line stores meet their limits, and libFuzzer's mutations seldom
+// make one.
+extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
+                                               std::size_t max_size, unsigned seed) {
   std::minstd_rand random(seed);
   if (random() % 2 == 0) return LLVMFuzzerMutate(data, size, max_size);
   // The length: often exactly whole reads, else up to 8 bytes off.
@@ -149,17 +167,4 @@ std::size_t mutate_with_block_runs(std::uint8_t* data, std::size_t size, std::si
   std::memset(data + at, kBytes[random() % sizeof kBytes], length);
   std::memcpy(data + at + length, end.data(), end.size());
   return size + length + end.size();
-}
-
-}  // namespace fuzz
-
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  // Descriptors 0 to 2 stay taken, so that an input never opens as one of them.
-  for (int fd = 0; fd <= 2; ++fd)
-    if (fcntl(fd, F_GETFD) == -1) fuzz::check(open("/dev/null", O_RDWR) == fd, "no /dev/null");
-  for (std::size_t i = 0; i < std::size(outline::kFaultSignals); ++i)
-    sigaction(outline::kFaultSignals[i], &fuzz::sanitizer_actions[i], nullptr);
-  fuzz::real_stdout = fcntl(1, F_DUPFD_CLOEXEC, 3);
-  fuzz::check(fuzz::real_stdout >= 0, "cannot keep standard output");
-  return 0;
 }

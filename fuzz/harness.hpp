@@ -42,14 +42,6 @@ Run run_main(MainRoutine main_routine, const char* program, std::string_view inp
 // The name run_main gives its input file, as it appears in the tab2vrex header.
 const std::string& input_path();
 
-// A mutation for the fuzz targets' custom mutator: half the time one of
-// libFuzzer's own, else a run of one byte (mostly a TAB) whose length is
-// within 8 of a whole number of 256-byte reads, put in at a random place.
-// Lines that fill a read exactly are where the line stores meet their limits,
-// and libFuzzer's mutations seldom make one.
-std::size_t mutate_with_block_runs(std::uint8_t* data, std::size_t size, std::size_t max_size,
-                                   unsigned seed);
-
 // The lowest descriptor number not in use.
 int lowest_free_fd();
 

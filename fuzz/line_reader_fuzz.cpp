@@ -83,8 +83,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::check((*lines)[i] == expected[i], "wrong line from", text);
   return 0;
 }
-
-extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
-                                               std::size_t max_size, unsigned seed) {
-  return fuzz::mutate_with_block_runs(data, size, max_size, seed);
-}

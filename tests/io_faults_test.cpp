@@ -482,13 +482,7 @@ PipeResult run_reader_gone(const std::vector<std::string>& argv, std::size_t kee
     }
     close(out[0]);
   }
-  for (;;) {
-    ssize_t n = read(err[0], buffer, sizeof buffer);
-    if (n > 0)
-      result.err.append(buffer, static_cast<std::size_t>(n));
-    else if (n == 0 || errno != EINTR)
-      break;
-  }
+  result.err = read_to_end(err[0]);
   close(err[0]);
   static_cast<Ending&>(result) = wait_for(pid);
   return result;
@@ -607,9 +601,7 @@ TEST_P(NonBlockingPipe, WaitsWithoutSpinning) {
   if (c.end == Waiting::kStoppedTerminal) kill(pid, SIGSTOP), kill(pid, SIGCONT);
   std::string output;
   if (c.on_output) {
-    // A terminal ends (EIO) once its last holder has gone.
-    char buffer[4096];
-    for (ssize_t n; (n = read(end, buffer, sizeof buffer)) > 0;) output.append(buffer, n);
+    output = read_to_end(end);  // a terminal ends (EIO) once its last holder has gone
   } else {
     ASSERT_EQ(write(end, document.data(), document.size()), ssize_t(document.size()));
   }

@@ -110,9 +110,10 @@ struct Document {
   std::string input, output;
 };
 
-Document document_of(bool tab2vrex, const std::vector<Item>& items, const std::string& in) {
+Document document_of(const Program& program, const std::vector<Item>& items,
+                     const std::string& in) {
   const std::string tab = outline_model::tab_outline(items), vrex = tab2vrex_records(items);
-  if (!tab2vrex) return {"NODE\n" + vrex, tab};
+  if (&program == &kVrex2tab) return {"NODE\n" + vrex, tab};
   return {tab, outline_model::tab2vrex_header(in) + vrex + "STOP\n"};
 }
 
@@ -123,12 +124,11 @@ struct Traced {
   std::string out;
 };
 
-Traced run_traced(const TempDir& dir, bool tab2vrex, const std::string& input,
+Traced run_traced(const TempDir& dir, const Program& program, const std::string& input,
                   bool to_file = true) {
   write_file(dir.path("in"), input);
   Request request;
-  request.argv = traced(dir.path("log"), kTraceCalls,
-                        {tab2vrex ? tab2vrex_path() : vrex2tab_path(), dir.path("in")});
+  request.argv = traced(dir.path("log"), kTraceCalls, {program.path(), dir.path("in")});
   if (to_file) request.stdout_path = dir.path("out");
   Result result = run(request);
   EXPECT_EQ(result.status, 0) << result.err;
@@ -138,7 +138,8 @@ Traced run_traced(const TempDir& dir, bool tab2vrex, const std::string& input,
 // Items whose output from `tab2vrex` (after its header for the input `in`) or
 // from vrex2tab comes to exactly `size` bytes: nested runs of short items, then
 // one depth-0 item padded to the size.
-std::vector<Item> items_for(bool to_vrex, const std::string& in, std::size_t size) {
+std::vector<Item> items_for(const Program& program, const std::string& in, std::size_t size) {
+  const bool to_vrex = &program == &kTab2vrex;
   const std::size_t fixed = outline_model::tab2vrex_header(in).size();
   // The output of one more item after one at depth `previous` (-1 for none).
   auto cost = [&](const Item& item, long previous) -> std::size_t {
@@ -166,19 +167,14 @@ std::vector<Item> items_for(bool to_vrex, const std::string& in, std::size_t siz
   return items;
 }
 
-struct Sink {
-  const char* name;
-  bool to_file;
-};
-
 struct BlockCase {
-  bool tab2vrex;
+  const Program* program;
   std::size_t size;  // bytes of output
-  Sink sink;
+  bool to_file;      // else a pipe
 };
 
 void PrintTo(const BlockCase& c, std::ostream* os) {
-  *os << (c.tab2vrex ? "tab2vrex " : "vrex2tab ") << c.size << " bytes to a " << c.sink.name;
+  *os << c.program->name << " " << c.size << " bytes to a " << (c.to_file ? "file" : "pipe");
 }
 
 class Blocks : public testing::TestWithParam<BlockCase> {};
@@ -187,9 +183,9 @@ TEST_P(Blocks, WholeBlocksDuringTheRunAndTheRestAtExit) {
   const BlockCase& c = GetParam();
   TempDir dir;
   std::string in = dir.path("in");
-  const auto [input, expected] = document_of(c.tab2vrex, items_for(c.tab2vrex, in, c.size), in);
+  const auto [input, expected] = document_of(*c.program, items_for(*c.program, in, c.size), in);
   ASSERT_EQ(expected.size(), c.size);
-  const auto [calls, out] = run_traced(dir, c.tab2vrex, input, c.sink.to_file);
+  const auto [calls, out] = run_traced(dir, *c.program, input, c.to_file);
   EXPECT_TRUE(out == expected) << out.size() << " bytes written";
 
   std::vector<Call> writes = on_fd(calls, "write", 1);
@@ -219,8 +215,9 @@ class Reads : public testing::TestWithParam<BlockCase> {};
 
 // Runs the program on the file `in` holding `input`, standard output to a
 // file; returns the read(2) calls on the input.
-std::vector<Call> input_reads(const TempDir& dir, bool tab2vrex, const std::string& input) {
-  std::vector<Call> calls = run_traced(dir, tab2vrex, input).calls;
+std::vector<Call> input_reads(const TempDir& dir, const Program& program,
+                              const std::string& input) {
+  std::vector<Call> calls = run_traced(dir, program, input).calls;
   InputSpan span = input_span(calls, dir.path("in"));
   std::vector<Call> reads;
   for (std::size_t i = span.open + 1; i < span.close; ++i)
@@ -232,8 +229,8 @@ TEST_P(Reads, InputReadIn256ByteRequests) {
   const BlockCase& c = GetParam();
   TempDir dir;
   const std::string in = dir.path("in");
-  const std::string input = document_of(c.tab2vrex, items_for(c.tab2vrex, in, c.size), in).input;
-  std::vector<Call> reads = input_reads(dir, c.tab2vrex, input);
+  const std::string input = document_of(*c.program, items_for(*c.program, in, c.size), in).input;
+  std::vector<Call> reads = input_reads(dir, *c.program, input);
   std::string read;
   for (const Call& call : reads) {
     EXPECT_EQ(call.count(), long{kBlock});
@@ -247,19 +244,19 @@ TEST_P(Reads, InputReadIn256ByteRequests) {
 
 std::vector<BlockCase> block_cases(bool with_pipe) {
   std::vector<BlockCase> cases;
-  for (Sink sink : {Sink{"file", true}, Sink{"pipe", false}}) {
-    if (!sink.to_file && !with_pipe) continue;
+  for (bool to_file : {true, false}) {
+    if (!to_file && !with_pipe) continue;
     for (std::size_t size : {0, 1, 255, 256, 257, 511, 512, 513, 1000, 70000})
-      cases.push_back({false, size, sink});
+      cases.push_back({&kVrex2tab, size, to_file});
     for (std::size_t size : {256, 257, 511, 512, 513, 1000, 70000})
-      cases.push_back({true, size, sink});
+      cases.push_back({&kTab2vrex, size, to_file});
   }
   return cases;
 }
 
 std::string block_case_name(const testing::TestParamInfo<BlockCase>& info) {
-  return std::string(info.param.tab2vrex ? "tab2vrex_" : "vrex2tab_") +
-         std::to_string(info.param.size) + "_" + info.param.sink.name;
+  return std::string(info.param.program->name) + "_" + std::to_string(info.param.size) +
+         (info.param.to_file ? "_file" : "_pipe");
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Blocks, testing::ValuesIn(block_cases(true)), block_case_name);
@@ -270,7 +267,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, Reads, testing::ValuesIn(block_cases(false)), bl
 
 struct EndCase {
   const char* name;
-  bool tab2vrex;
+  const Program* program;
   std::string input;
   std::size_t reads;  // of the input, the last ones at its end
 };
@@ -279,23 +276,24 @@ class EndOfInput : public testing::TestWithParam<EndCase> {};
 
 TEST_P(EndOfInput, OneReadPerTest) {
   TempDir dir;
-  EXPECT_EQ(input_reads(dir, GetParam().tab2vrex, GetParam().input).size(), GetParam().reads);
+  EXPECT_EQ(input_reads(dir, *GetParam().program, GetParam().input).size(), GetParam().reads);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Counts, EndOfInput,
-    testing::Values(EndCase{"Vrex2tabFourNodesOpen", false, "NODE\nNODE a\nNODE b\nNODE c\n", 6},
-                    EndCase{"Vrex2tabAllClosed", false, "NODE\nNODE a\nDONE\nDONE\n", 2},
-                    EndCase{"Vrex2tabEmpty", false, "", 1},
+    testing::Values(EndCase{"Vrex2tabFourNodesOpen", &kVrex2tab, "NODE\nNODE a\nNODE b\nNODE c\n",
+                            6},
+                    EndCase{"Vrex2tabAllClosed", &kVrex2tab, "NODE\nNODE a\nDONE\nDONE\n", 2},
+                    EndCase{"Vrex2tabEmpty", &kVrex2tab, "", 1},
                     // A top-level STOP ends reading: the rest of the file is never read.
-                    EndCase{"Vrex2tabTopLevelStop", false,
+                    EndCase{"Vrex2tabTopLevelStop", &kVrex2tab,
                             "NODE\nDONE\nSTOP\n" + std::string(600, 'x'), 1},
-                    EndCase{"Tab2vrexLines", true, "a\n\tb\n", 2},
+                    EndCase{"Tab2vrexLines", &kTab2vrex, "a\n\tb\n", 2},
                     // End of input ends a last line without a read for its terminator.
-                    EndCase{"Tab2vrexLastLineUnterminated", true, "a\nb", 3},
+                    EndCase{"Tab2vrexLastLineUnterminated", &kTab2vrex, "a\nb", 3},
                     // An LF that ends the buffered bytes behind a VT or FF ends its line.
-                    EndCase{"Tab2vrexLfLastAfterVt", true, "a\v\n", 2},
-                    EndCase{"Vrex2tabLfLastAfterFf", false, "NODE\nNODE a\f\n", 4}),
+                    EndCase{"Tab2vrexLfLastAfterVt", &kTab2vrex, "a\v\n", 2},
+                    EndCase{"Vrex2tabLfLastAfterFf", &kVrex2tab, "NODE\nNODE a\f\n", 4}),
     row_name);
 
 // --- An end of input that is not final: on a terminal or a socket, reading
@@ -305,7 +303,7 @@ enum class Source { kTerminal, kSocket };
 
 struct LaterInputCase {
   const char* name;
-  bool tab2vrex;
+  const Program* program;
   Source source;
   std::vector<std::string> pieces;  // typed, or one packet each
   std::string output;
@@ -330,7 +328,7 @@ TEST_P(LaterInput, IsRead) {
   }
   int out = open(dir.path("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   Start child;
-  child.argv = {c.tab2vrex ? tab2vrex_path() : vrex2tab_path(), ""};
+  child.argv = {c.program->path(), ""};
   child.fds[0] = theirs;
   child.fds[1] = out;
   pid_t pid = start(child);
@@ -354,23 +352,26 @@ INSTANTIATE_TEST_SUITE_P(
     Sources, LaterInput,
     testing::Values(
         // One end of input per open node; the last one, at the top level, ends the run.
-        LaterInputCase{
-            "Vrex2tabSocket", false, Source::kSocket, {"NODE\nNODE a\n", "", "NODE b\n"}, "a\nb\n"},
+        LaterInputCase{"Vrex2tabSocket",
+                       &kVrex2tab,
+                       Source::kSocket,
+                       {"NODE\nNODE a\n", "", "NODE b\n"},
+                       "a\nb\n"},
         LaterInputCase{"Vrex2tabTerminal",
-                       false,
+                       &kVrex2tab,
                        Source::kTerminal,
                        {"NODE\nNODE a\n\x04", "NODE b\n\x04", "\x04\x04"},
                        "a\nb\n"},
         // A line typed without LF, then end of input: the line ends there, and
         // the next line is read whole.
         LaterInputCase{"Tab2vrexLineWithoutLf",
-                       true,
+                       &kTab2vrex,
                        Source::kTerminal,
                        {"abc\x04", "\x04", "xyz\n", "\x04"},
                        kEmptyHeader + "NODE abc\nDONE\nNODE xyz\nDONE\nSTOP\n"},
         // End of file is not remembered: after an empty read, the next test reads again.
         LaterInputCase{"Tab2vrexAfterEmptyRead",
-                       true,
+                       &kTab2vrex,
                        Source::kSocket,
                        {"abc", "", "xyz\n"},
                        kEmptyHeader + "NODE abc\nDONE\nNODE xyz\nDONE\nSTOP\n"}),
@@ -379,7 +380,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Lines up to two blocks long, at depths 0 to 20: whole blocks still go out at
 // every edge, whatever part of a line lies beyond it.
 struct LongItemCase {
-  bool tab2vrex;
+  const Program* program;
   std::size_t text;  // bytes of text of the items, give or take 2
 };
 
@@ -391,8 +392,8 @@ TEST_P(LongItems, WholeBlocksAtEveryEdge) {
   for (std::size_t i = 0; i < 44; ++i)
     items.push_back({i % 21, std::string(c.text + i % 3, static_cast<char>('a' + i % 26))});
   TempDir dir;
-  const auto [input, expected] = document_of(c.tab2vrex, items, dir.path("in"));
-  const auto [calls, out] = run_traced(dir, c.tab2vrex, input);
+  const auto [input, expected] = document_of(*c.program, items, dir.path("in"));
+  const auto [calls, out] = run_traced(dir, *c.program, input);
   EXPECT_TRUE(out == expected);
   std::vector<Call> writes = on_fd(calls, "write", 1);
   ASSERT_EQ(writes.size(), (expected.size() + kBlock - 1) / kBlock);
@@ -402,15 +403,15 @@ TEST_P(LongItems, WholeBlocksAtEveryEdge) {
 
 std::vector<LongItemCase> long_item_cases() {
   std::vector<LongItemCase> cases;
-  for (bool tab2vrex : {true, false})
+  for (const Program& program : kPrograms)
     for (std::size_t text : {1, 200, 240, 250, 251, 300, 490, 500, 505, 506, 507, 520, 600})
-      cases.push_back({tab2vrex, text});
+      cases.push_back({&program, text});
   return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, LongItems, testing::ValuesIn(long_item_cases()),
                          [](const auto& info) {
-                           return std::string(info.param.tab2vrex ? "tab2vrex_" : "vrex2tab_") +
+                           return std::string(info.param.program->name) + "_" +
                                   std::to_string(info.param.text);
                          });
 
@@ -457,7 +458,7 @@ TerminalRun run_on_terminal(const TempDir& dir, const std::vector<std::string>& 
 
 struct TerminalCase {
   const char* name;
-  bool tab2vrex;
+  const Program* program;
   std::vector<std::string> argv;  // after the program; "IN" is the input file, "DIR" its folder
   std::string input;
   std::vector<std::string> writes;  // "IN" in them stands for the input file's name
@@ -484,7 +485,7 @@ TEST_P(Terminal, EveryStatementIsWrittenAtItsEnd) {
   const TerminalCase& c = GetParam();
   TempDir dir;
   write_file(dir.path("in"), c.input);
-  std::vector<std::string> argv = {c.tab2vrex ? tab2vrex_path() : vrex2tab_path()};
+  std::vector<std::string> argv = {c.program->path()};
   for (const std::string& arg : c.argv)
     argv.push_back(arg == "DIR" ? dir.path("") : with_name(arg, dir.path("in")));
   TerminalRun result = run_on_terminal(dir, argv, c.fd);
@@ -506,37 +507,43 @@ INSTANTIATE_TEST_SUITE_P(
     Statements, Terminal,
     testing::Values(
         TerminalCase{"Tab2vrexLines",
-                     true,
+                     &kTab2vrex,
                      {"IN"},
                      "a\n\tb\nc\n",
                      {"NOTE\n", "NOTE Created from IN by tab2vrex\n", "NOTE\n", "NODE\n",
                       "NODE a\n", "NODE b\n", "DONE\n", "DONE\n", "NODE c\n", "DONE\n", "STOP\n"}},
         TerminalCase{"Tab2vrexEmptyInput",
-                     true,
+                     &kTab2vrex,
                      {"IN"},
                      "",
                      {"NOTE\n", "NOTE Created from IN by tab2vrex\n", "NOTE\n", "NODE\n", "DONE\n",
                       "STOP\n"}},
         TerminalCase{"Vrex2tabLoneTabs",
-                     false,
+                     &kVrex2tab,
                      {"IN"},
                      "NODE\nNODE a\nNODE b\nNODE text\nDONE\nDONE\nNODE c\nDONE\nNODE\n",
                      {"a\n", "\t", "b\n", "\t", "\t", "text\n", "\t", "c\n", "\t", "\n"}},
-        TerminalCase{
-            "Vrex2tabTopLevelOnly", false, {"IN"}, "NODE\nNODE a\nDONE\nNODE b\n", {"a\n", "b\n"}},
+        TerminalCase{"Vrex2tabTopLevelOnly",
+                     &kVrex2tab,
+                     {"IN"},
+                     "NODE\nNODE a\nDONE\nNODE b\n",
+                     {"a\n", "b\n"}},
         // An empty item first in the buffer: a one-byte statement.
         TerminalCase{"Vrex2tabEmptyItemFirst",
-                     false,
+                     &kVrex2tab,
                      {"IN"},
                      "NODE\nNODE\nNODE a\nDONE\nNODE b\n",
                      {"\n", "\t", "a\n", "\t", "b\n"}},
-        TerminalCase{"Tab2vrexUsage", true, {}, "", {"Usage: tab2vrex <tab file>\n"}},
-        TerminalCase{"Vrex2tabUsage", false, {}, "", {"Usage: vrex2tab <vrex file>\n"}},
-        TerminalCase{
-            "OpenFailure", false, {"IN/missing"}, "", {"Failed to open IN/missing for input\n"}},
+        TerminalCase{"Tab2vrexUsage", &kTab2vrex, {}, "", {"Usage: tab2vrex <tab file>\n"}},
+        TerminalCase{"Vrex2tabUsage", &kVrex2tab, {}, "", {"Usage: vrex2tab <vrex file>\n"}},
+        TerminalCase{"OpenFailure",
+                     &kVrex2tab,
+                     {"IN/missing"},
+                     "",
+                     {"Failed to open IN/missing for input\n"}},
         // The run-time error report: each line as soon as it ends.
         TerminalCase{"ReportLineByLine",
-                     false,
+                     &kVrex2tab,
                      {"DIR"},
                      "",
                      {"Runtime error 5 at $XXXXXXXX\n", "  $XXXXXXXX\n", "  $XXXXXXXX\n", "\n"},

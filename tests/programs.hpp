@@ -82,6 +82,9 @@ inline const Program kPrograms[] = {
      "out.write_copies_then_line("},
 };
 
+inline const Program& kTab2vrex = kPrograms[0];
+inline const Program& kVrex2tab = kPrograms[1];
+
 // A row of a table of cases, or a program, prints as its name.
 // Not laid out by clang-format: versions 14 and 19 place a requires-clause differently.
 // clang-format off
@@ -106,12 +109,12 @@ std::string program_and_case(const testing::TestParamInfo<std::tuple<Program, Ca
 }
 
 // The output of a clean run (status 0, nothing on standard error) of the
-// program at `path` on the file `dir`/in holding `input`, written to `dir`/out.
+// program at `path` on the file `dir`/`in` holding `input`, written to `dir`/out.
 inline std::string convert_file(const std::string& path, const TempDir& dir,
-                                const std::string& input) {
-  write_file(dir.path("in"), input);
+                                const std::string& input, const std::string& in = "in") {
+  write_file(dir.path(in), input);
   Request request;
-  request.argv = {path, dir.path("in")};
+  request.argv = {path, dir.path(in)};
   request.stdout_path = dir.path("out");
   Result result = run(request);
   EXPECT_EQ(result.status, 0) << result.err;

@@ -73,17 +73,10 @@ class FileName : public testing::TestWithParam<NameCase> {};
 TEST_P(FileName, HeaderIsOneLine) {
   TempDir dir;
   const std::string outline = "a\n\tb\n";
-  write_file(dir.path(GetParam().file), outline);
-  Request request;
-  request.argv = {tab2vrex_path(), dir.path(GetParam().file)};
-  request.stdout_path = dir.path("vrex");
-  Result result = run(request);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(read_file(dir.path("vrex")),
+  EXPECT_EQ(convert_file(tab2vrex_path(), dir, outline, GetParam().file),
             "NOTE\nNOTE Created from " + dir.path(GetParam().shown) +
                 " by tab2vrex\nNOTE\nNODE\nNODE a\nNODE b\nDONE\nSTOP\n");
-  Result back = run({vrex2tab_path(), dir.path("vrex")});
+  Result back = run({vrex2tab_path(), dir.path("out")});
   EXPECT_EQ(back.status, 0);
   EXPECT_EQ(back.out, outline);
 }
