@@ -82,8 +82,8 @@ std::string vrex_file(std::size_t records) {
 
 // A vrex outline file nested `depth` deep, closed again or left open.
 std::string deep_vrex(std::size_t depth) {
-  std::string file = "NOTE\nNODE\n";
-  for (std::size_t i = 0; i < depth; ++i) file += "NODE " + text(pick(random_bits, 5)) + "\n";
+  std::string file =
+      "NOTE\n" + outline_model::nested_nodes(depth, [] { return text(pick(random_bits, 5)); });
   if (pick(random_bits, 2) == 0)
     for (std::size_t i = 0; i < depth; ++i) file += "DONE\r\n";
   return file + "STOP\n";

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <vector>
 
+#include "models.hpp"
 #include "process.hpp"
 #include "sanitizer.hpp"
 
@@ -17,16 +18,11 @@ namespace {
 const std::string kText(500, 'x');
 
 // A root, then `depth` NODE records each inside the one before, then as many
-// DONE records, which close them all but the root, and one more item. Written
-// piece by piece so that the test's own memory stays the same for every depth:
-// a child's peak resident size includes what it inherited from the fork.
+// DONE records, which close them all but the root, and one more item.
 void write_nested_document(const std::string& path, int depth) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << "NODE\n";
-  for (int i = 0; i < depth; ++i) file << "NODE " << kText << '\n';
-  for (int i = 0; i < depth; ++i) file << "DONE\n";
-  file << "NODE y\n";
-  ASSERT_TRUE(file.flush()) << path;
+  std::string document = outline_model::nested_nodes(depth, [] { return kText; });
+  for (int i = 0; i < depth; ++i) document += "DONE\n";
+  write_file(path, document + "NODE y\n");
 }
 
 // Converts with the stack limited to 256 KiB, standard output to `out`.
@@ -75,9 +71,10 @@ Result convert_on_small_stack(const std::string& in, const std::string& out) {
 TEST(DeepDocument, ConvertsOnSmallStackInBoundedMemory) {
   constexpr int kShallow = 10, kDeep = 20'000;
   TempDir dir;
-  ASSERT_NO_FATAL_FAILURE(write_nested_document(dir.path("shallow.vrex"), kShallow));
-  ASSERT_NO_FATAL_FAILURE(write_nested_document(dir.path("deep.vrex"), kDeep));
-  // Both runs first, from the same state of this process.
+  write_nested_document(dir.path("shallow.vrex"), kShallow);
+  write_nested_document(dir.path("deep.vrex"), kDeep);
+  // Both runs after both documents, from the same state of this process: a
+  // child's peak resident size includes what it inherited from the fork.
   Result shallow = convert_on_small_stack(dir.path("shallow.vrex"), dir.path("shallow"));
   Result deep = convert_on_small_stack(dir.path("deep.vrex"), dir.path("deep"));
 

@@ -212,9 +212,7 @@ struct WriteCase {
 // Nodes nested 40 deep, each with the text x: the end of block 2 lies among
 // the 30 TABs before the 31st item.
 std::string deep_document() {
-  std::string document = "NODE\n";
-  for (int i = 0; i < 40; ++i) document += "NODE x\n";
-  return document;
+  return outline_model::nested_nodes(40, [] { return "x"; });
 }
 
 class WriteFault : public testing::TestWithParam<std::tuple<Program, WriteCase>> {};

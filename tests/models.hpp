@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -26,6 +27,12 @@ inline std::vector<std::string_view> split_lines(std::string_view bytes) {
     start = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
   }
   return lines;
+}
+
+// The same, each line a string of its own.
+inline std::vector<std::string> split_line_strings(std::string_view bytes) {
+  std::vector<std::string_view> lines = split_lines(bytes);
+  return {lines.begin(), lines.end()};
 }
 
 // Draws as every generator of random documents draws: the same on every
@@ -60,6 +67,14 @@ inline std::string tab2vrex_header(std::string_view name) {
   for (char& c : shown)
     if (c == '\n' || c == '\r') c = '?';
   return "NOTE\nNOTE Created from " + shown + " by tab2vrex\nNOTE\nNODE\n";
+}
+
+// A root and `depth` NODE records, each inside the one before, with the texts
+// `text` gives.
+inline std::string nested_nodes(std::size_t depth, const std::function<std::string()>& text) {
+  std::string document = "NODE\n";
+  for (std::size_t i = 0; i < depth; ++i) document += "NODE " + text() + "\n";
+  return document;
 }
 
 // An outline item: its depth and its text.
