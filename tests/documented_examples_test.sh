@@ -30,11 +30,11 @@ readme_block() {
     on && /^```/ { fence = !fence; inside = fence && ++seen == n; next }
     inside' "$source_dir/README.md" | sed 's/→/\t/g'
 }
-# example_block PAGE N: the Nth .nf block under EXAMPLES of a page, unescaped.
+# example_block PAGE N: the Nth .nf block under EXAMPLES of a page as built, unescaped.
 example_block() {
   awk -v n="$2" '/^\.SH EXAMPLES/ { on = 1; next } on && /^\.SH/ { exit }
     on && /^\.nf/ { inside = ++seen == n; next } /^\.fi/ { inside = 0 } on && inside' \
-    "$source_dir/man/$1.in" | sed -e "s/\\\\(aq/'/g" -e 's/\\e/\\/g'
+    "$build_dir/man/$1" | sed -e "s/\\\\(aq/'/g" -e 's/\\e/\\/g'
 }
 
 # The tour: its outline, converted and back.
