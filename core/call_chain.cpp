@@ -31,9 +31,9 @@ bool reaches_main(void** fp, void** low) noexcept {
     if (fp < low || fp > main_frame || reinterpret_cast<std::uintptr_t>(fp) % alignof(void*) != 0)
       return false;
     if (fp == main_frame) return true;
-    if (!is_own_code(fp[1])) return false;
-    low = fp + 2;
-    fp = static_cast<void**>(fp[0]);
+    if (!is_own_code(fp[kRecordReturn])) return false;
+    low = fp + kRecordWords;
+    fp = static_cast<void**>(fp[kRecordCaller]);
   }
 }
 
@@ -62,7 +62,6 @@ void record_main_frame(void* frame, void* return_address) noexcept {
 
 std::size_t walk_call_chain(void* frame, void* floor, std::uintptr_t* chain,
                             std::size_t limit) noexcept {
-  // Each frame holds the caller's frame pointer, then the return address.
   void** fp = static_cast<void**>(frame);
   auto* low = static_cast<void**>(floor);
   if (main_frame == nullptr || limit == 0) return 0;
@@ -78,9 +77,9 @@ std::size_t walk_call_chain(void* frame, void* floor, std::uintptr_t* chain,
   }
   std::size_t count = 0;
   while (count < limit) {
-    chain[count++] = reinterpret_cast<std::uintptr_t>(fp[1]);
+    chain[count++] = reinterpret_cast<std::uintptr_t>(fp[kRecordReturn]);
     if (fp == main_frame) break;
-    fp = static_cast<void**>(fp[0]);
+    fp = static_cast<void**>(fp[kRecordCaller]);
   }
   return count;
 }

@@ -7,8 +7,10 @@ namespace outline {
 
 // The whole table, also where a caller never brings an errno here: open and
 // read retry EINTR and read waits out EAGAIN, close takes EINTR as done, and
-// the frame discards an open's number. A close that fails with EAGAIN, and a
-// read that fails with ENFILE, EMFILE or ENAMETOOLONG, still reach it.
+// the frame discards an open's number. EINTR keeps its 101 all the same, so
+// that a new caller that passes it on gets the number the table gives. A
+// close that fails with EAGAIN, and a read or close that fails with ENFILE,
+// EMFILE or ENAMETOOLONG, do reach it.
 std::uint16_t error_number_for_errno(int err) noexcept {
   switch (err) {
     case EINTR:

@@ -8,7 +8,8 @@
 namespace outline {
 
 // A write(2) that failed or took nothing: its block is lost. A read or close
-// that fails with EIO, ENOSPC or EPIPE is reported the same way.
+// that fails with EIO, ENOSPC or EPIPE, and a close that fails with EAGAIN,
+// are reported the same way (and EINTR, which no caller passes on).
 inline constexpr std::uint16_t kWriteFailed = 101;
 // A read or close that fails with ENAMETOOLONG; ENFILE or EMFILE.
 inline constexpr std::uint16_t kNameTooLong = 3;

@@ -83,15 +83,14 @@ int report_and_write_out(unsigned number, std::uintptr_t location, void* frame, 
                          const ucontext_t* interrupted = nullptr) {
   int status = exit_status(number);
   begin_stop(status);
-  pending_error = 0;
   write_report(number, location, frame, floor);
   report_assembled = 1;
-  // A block lost here leaves the report's number as it is.
+  // A block lost here leaves the report's number as it is. The write-outs
+  // do not look at the pending error, which a lost block sets again.
   if (interrupted != nullptr)
     out.write_out_interrupted(*interrupted);
   else
     out.write_out();
-  pending_error = 0;
   err.write_out();
   return status;
 }
@@ -128,13 +127,9 @@ bool stop_under_way() noexcept {
 void fault_in_stop(const ucontext_t& context) noexcept {
   // Runs in a handler with the fault signals blocked: a fault here too ends
   // the process at once.
-  pending_error = 0;
   out.write_out_interrupted(context);
   // A whole report is finished; one still being made stays as far as it went.
-  if (report_assembled != 0) {
-    pending_error = 0;
-    err.write_out_interrupted(context);
-  }
+  if (report_assembled != 0) err.write_out_interrupted(context);
   exit_at_once(stop_status);
 }
 
@@ -143,7 +138,7 @@ void io_check_failed() {
   unsigned number = take_pending_error();
   runtime_error_stop(number,
                      call_site(reinterpret_cast<std::uintptr_t>(__builtin_return_address(0))),
-                     fp[0], static_cast<void*>(fp + 2));
+                     fp[kRecordCaller], static_cast<void*>(fp + kRecordWords));
 }
 
 void normal_end() {
@@ -153,7 +148,7 @@ void normal_end() {
     void** fp = static_cast<void**>(__builtin_frame_address(0));
     runtime_error_stop(kWriteFailed,
                        call_site(reinterpret_cast<std::uintptr_t>(__builtin_return_address(0))),
-                       fp[0], static_cast<void*>(fp + 2));
+                       fp[kRecordCaller], static_cast<void*>(fp + kRecordWords));
   }
   err.write_out();
   end_process(0);

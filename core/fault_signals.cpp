@@ -12,18 +12,13 @@ namespace outline {
 
 namespace {
 
-// x87 status word flags.
-constexpr unsigned kInvalidFlag = 0x01, kDenormalFlag = 0x02, kZeroDivideFlag = 0x04,
-                   kOverflowFlag = 0x08, kUnderflowFlag = 0x10, kPrecisionFlag = 0x20,
-                   kStackFaultFlag = 0x40;
-
 unsigned fpe_error_number(const ucontext_t* context) noexcept {
   unsigned flags = x87_exception_flags(*context);
-  if (flags & kZeroDivideFlag) return kZeroDivide;
-  if (flags & (kInvalidFlag | kPrecisionFlag | kStackFaultFlag)) return kFloatInvalid;
-  if (flags & kOverflowFlag) return kFloatOverflow;
-  if (flags & kUnderflowFlag) return kFloatUnderflow;
-  if (flags & kDenormalFlag) return kAccessFault;
+  if (flags & kX87ZeroDivide) return kZeroDivide;
+  if (flags & (kX87Invalid | kX87Precision | kX87StackFault)) return kFloatInvalid;
+  if (flags & kX87Overflow) return kFloatOverflow;
+  if (flags & kX87Underflow) return kFloatUnderflow;
+  if (flags & kX87Denormal) return kAccessFault;
   return kZeroDivide;
 }
 

@@ -5,6 +5,7 @@
 // end; between them a fixed piece at its exact size, and the LF alone.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -22,7 +23,11 @@ inline constexpr std::size_t kShortCopy = 2 * kCopyStep;
 static_assert(kShortCopy <= kLineSlack);
 // The copies' last step ends less than kCopyStep past them, the line's steps
 // less than kShortCopy past its line end.
-inline constexpr std::size_t kStoreSlack = kShortCopy;
+inline constexpr std::size_t kStoreSlack = std::max(kCopyStep, kShortCopy);
+// What store_copies may write for `count` copies of a `unit`-byte unit.
+constexpr std::uint64_t copies_reach(std::size_t unit, std::uint64_t count) {
+  return count * unit + kCopyStep;
+}
 
 // Copies a line from the reader in whole steps.
 [[gnu::always_inline]] inline void copy_line(char* to, std::string_view line) noexcept {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The pending error number, its recording and the I/O check: what the
-// reader, the output streams and the error stop share, below all three.
+// reader, the output streams and the error stop share. It includes none of
+// them; io_check_failed, declared here, is defined with the error stop
+// (error_stop.cpp), which it enters: the one tie upward, made by the linker.
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The scans of a line: for its end (LF or CR), and for the run of one byte
 // that starts it (a tab outline line's depth); 16 bytes at a time with SSE2,
-// else a portable 8 bytes at a time. The one processor-dependent code outside
-// the processor sections (processor.hpp), which hold the system calls and
-// what the error stop reads of an interrupted instruction.
+// else a portable 8 bytes at a time. Beside processor.hpp and its sections,
+// which hold the system calls, the registers, the x87 flags and the frame
+// record, the one code that depends on the processor.
 #pragma once
 
 #include <bit>

@@ -80,6 +80,11 @@ void OutputStream::append_long(std::string_view text) noexcept {
 void OutputStream::append_copies_then_line(std::string_view unit, std::uint64_t count,
                                            std::string_view piece, std::string_view line) noexcept {
   // Copies from the run: one at a time when flushed, else up to one past the block, passed on.
+  static_assert([] {
+    for (std::size_t size = 1; size <= kCopyStep; ++size)
+      if (copies_reach(size, kBlock / size + 1) > sizeof(OutputStream::run_)) return false;
+    return true;
+  }());
   if (run_unit_ != unit) {
     store_copies(run_, pattern_of(unit), kBlock / unit.size() + 1);
     run_unit_ = unit;

@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The one way a run leaves the program.
+// How a run leaves the program through exit(3): the normal end, the usage
+// and open-failure lines, and every run-time error stop. A fault stop leaves
+// by _exit(2) instead (error_stop.cpp), and a fuzz target replaces this file
+// to keep running.
 #pragma once
 
 namespace outline {

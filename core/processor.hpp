@@ -38,10 +38,13 @@
 
 namespace outline {
 
-// True where a frame pointer points at a frame record: the caller's frame
-// pointer, then the return address; the processors whose registers are known
-// keep them. Elsewhere a call chain holds only the return from the main routine.
+// True where a frame pointer points at a frame record; the processors whose
+// registers are known keep them. Elsewhere a call chain holds only the return
+// from the main routine.
 inline constexpr bool kFrameRecords = OUTLINE_DIRECT_CALLS != 0;
+// A frame record, in words from the frame pointer: the caller's frame
+// pointer, then the return address; the caller's stack lies behind it.
+inline constexpr std::size_t kRecordCaller = 0, kRecordReturn = 1, kRecordWords = 2;
 
 // Where a signal interrupted the program; 0 or null where the processor's
 // section does not know.
@@ -99,6 +102,9 @@ Interrupted interrupted_at(const ucontext_t& context) noexcept;
 // The x87 exception flags (status word bits 0 to 6) at the signal; 0 on a
 // processor without x87.
 unsigned x87_exception_flags(const ucontext_t& context) noexcept;
+inline constexpr unsigned kX87Invalid = 0x01, kX87Denormal = 0x02, kX87ZeroDivide = 0x04,
+                          kX87Overflow = 0x08, kX87Underflow = 0x10, kX87Precision = 0x20,
+                          kX87StackFault = 0x40;
 
 // The address of the call instruction that returns to `return_address`, or
 // an address inside it.
