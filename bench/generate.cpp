@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Writes a well-formed tab outline shaped like a file tree: a seeded walk of
 // depths (down one level into a folder, on among siblings, back up a few) and
-// names of 1 to 40 bytes; at 4 MiB, 26.2 bytes a line at depth 6.4 on average
-// (a /usr tree: 25.9 and 6.3). With MIN and MAX instead: items of MIN to MAX
+// names of 1 to 40 bytes; at 4 MiB, 26.2 bytes a line at depth 6.4 on average,
+// close to the /usr tree of bench/run (bench/README.md gives its figures). With
+// MIN and MAX instead: items of MIN to MAX
 // text bytes, all at DEPTH (default 0) after one item at each depth above it.
 // The same bytes on every machine for the same arguments.
 //

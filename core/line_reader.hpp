@@ -17,7 +17,9 @@ namespace outline {
 // What holds after every call:
 // - the unread bytes are [next_, end_), inside [buffer_, buffer_end_);
 // - *end_ is a CR (kScanStop), so every scan for a line end stops there at
-//   the latest; next_line then reads on, never taking it for a line end;
+//   the latest; next_line then reads on, never taking it for a line end
+//   (scans bounded by a count instead: 20 % more instructions in tab2vrex,
+//   36 % in vrex2tab, on short lines);
 // - kLineSlack bytes follow buffer_end_: so many from end_, and from the end
 //   of every line handed out, may be read.
 // read_more restores this after every read; the first buffer starts with it.
@@ -39,7 +41,8 @@ class LineReader {
   // end of the input, which is not remembered. The bytes stay valid until the
   // next call. Ends with the I/O check where a read or an allocation failed.
   [[gnu::always_inline]] bool next_line(std::string_view& line) {
-    // Most lines end in LF among the unread bytes.
+    // Most lines end in LF among the unread bytes (all taken the slow way:
+    // 33 % more instructions in tab2vrex, 59 % in vrex2tab, on short lines).
     std::size_t length = candidate_line_length(next_);
     if (next_[length] == '\n') [[likely]] {
       take(line, length, 1);

@@ -1,7 +1,8 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # Runs what users copy: the README's tour and the manual pages' EXAMPLES,
-# taken from the documents themselves, and compares each shown result.
+# taken from the documents themselves, and compares each shown result; and
+# checks that the release files the README names carry the project's version.
 # Usage: documented_examples_test.sh <source dir> <build dir>
 set -u
 # What any program a test starts may write to one file (in 512-byte blocks): ctest says.
@@ -63,5 +64,12 @@ example_block vrex2tab.1 3 >records
 printf 'a\n\tb\n\tc\n\t\td\n' >items.shown
 vrex2tab records >items && check "vrex2tab.1: the items of the records" items.shown items
 
+# The release files the README names carry the project's version.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
+grep -o 'outline-converters[-_][0-9][0-9.]*[0-9]' "$source_dir/README.md" | sed 's/^outline-converters.//' |
+  sort -u >readme.versions
+echo "$version" >project.version
+check "README: the version of the release files" project.version readme.versions
+
 [ "$failures" -eq 0 ] || exit 1
-echo "README tour and manual page examples: as documented"
+echo "README tour and manual page examples: as documented, the release files' version $version"

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Fault signals sent from outside while a program waits on its input: each of
-// the four is turned into a run-time error report and its error number as the
-// exit status, also when the parent blocked them; any other signal ends the
-// process by the signal, with no report. Once a stop has begun, later fault
-// signals change nothing of it.
+// Fault signals. While a program waits on its input, each of the four is
+// turned into a run-time error report and its error number as the exit
+// status, also when the parent blocked them or two come at once; any other
+// signal ends the process by the signal, with no report. Once a stop has
+// begun, later fault signals change nothing of it. One that comes at a
+// write(2) of standard output, or at any moment of a run, leaves standard
+// output a byte prefix of the document, every byte once.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
