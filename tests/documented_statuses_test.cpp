@@ -3,9 +3,10 @@
 // or close(2) of the input, by errno: every row is what the programs do, a
 // write(2) failing with the same errno is 101, and every errno the programs
 // give a number other than its own is in the table.
+#include <algorithm>
 #include <cstring>
-#include <regex>
 #include <set>
+#include <sstream>
 
 #include "programs.hpp"
 
@@ -20,39 +21,55 @@ struct Row {
 
 // The status an outcome says: its first number, or 0 (no failure).
 int status_in(const std::string& outcome) {
-  std::smatch number;
-  return std::regex_search(outcome, number, std::regex("[0-9]+")) ? std::stoi(number[0]) : 0;
+  const std::size_t digit = outcome.find_first_of("0123456789");
+  return digit == std::string::npos ? 0 : std::stoi(outcome.substr(digit));
 }
 
-// The rows of a line of errnos, or of "any other" with its examples, and the
-// outcome, which may say "read: ...; close: ..." apart.
-void add_rows(std::vector<Row>& rows, const std::string& names, const std::string& outcome) {
-  static const std::regex kName("E[A-Z0-9]+"), kExample("(E[A-Z0-9]+) ([0-9]+)");
-  if (names == "any other") {
-    for (std::sregex_iterator at(outcome.begin(), outcome.end(), kExample), end; at != end; ++at)
-      rows.push_back({(*at)[1], std::stoi((*at)[2]), std::stoi((*at)[2])});
+bool is_errno_name(const std::string& word) {
+  return word.size() > 1 && word[0] == 'E' &&
+         word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") == std::string::npos;
+}
+
+// The words of `text`, without the commas and semicolons behind them.
+std::vector<std::string> words_of(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) words.push_back(word.substr(0, word.find_first_of(",;")));
+  return words;
+}
+
+// The rows of a cell of errnos ("EIO, ENOSPC"), or of "any other" with its
+// examples ("EPERM 1"), and their outcome, which may say "read: ...; close:
+// ..." apart. Nothing for any other cell.
+void add_rows(std::vector<Row>& rows, const std::string& cell, const std::string& outcome) {
+  const std::vector<std::string> names = words_of(cell), said = words_of(outcome);
+  if (cell == "any other") {
+    for (std::size_t i = 0; i + 1 < said.size(); ++i)
+      if (is_errno_name(said[i]) &&
+          said[i + 1].find_first_not_of("0123456789") == std::string::npos)
+        rows.push_back({said[i], std::stoi(said[i + 1]), std::stoi(said[i + 1])});
     return;
   }
+  if (names.empty() || !std::all_of(names.begin(), names.end(), is_errno_name)) return;
   const std::size_t close = outcome.find("close:");
   const int read = status_in(outcome.substr(0, close));
   const int closed = close == std::string::npos ? read : status_in(outcome.substr(close));
-  for (std::sregex_iterator at(names.begin(), names.end(), kName), end; at != end; ++at)
-    rows.push_back({at->str(), read, closed});
+  for (const std::string& name : names) rows.push_back({name, read, closed});
 }
 
 // README.md's rows, "| EIO, ENOSPC | 101 |", and the manual pages', a line of
 // errnos and a line of outcome.
 std::vector<Row> table_of(const std::string& document) {
-  static const std::regex kCells(R"(\| (E[A-Z0-9, ]+|any other) \| (.*) \|)"),
-      kNames("E[A-Z0-9]+(, E[A-Z0-9]+)*|any other");
   std::vector<std::string> lines = lines_at_lf(read_file(source_path(document)));
   std::vector<Row> rows;
-  std::smatch cells;
-  for (std::size_t i = 0; i < lines.size(); ++i)
-    if (std::regex_match(lines[i], cells, kCells))
-      add_rows(rows, cells[1], cells[2]);
-    else if (std::regex_match(lines[i], kNames) && i + 1 < lines.size())
-      add_rows(rows, lines[i], lines[i + 1]);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    const std::size_t bar = line.find(" | ", 2);
+    if (line.starts_with("| ") && line.ends_with(" |") && bar != std::string::npos)
+      add_rows(rows, line.substr(2, bar - 2), line.substr(bar + 3, line.size() - bar - 5));
+    else if (i + 1 < lines.size())
+      add_rows(rows, line, lines[i + 1]);
+  }
   return rows;
 }
 
