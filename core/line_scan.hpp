@@ -3,9 +3,9 @@
 // that starts it (a tab outline line's depth); 16 bytes at a time with SSE2,
 // else a portable 8 bytes at a time: a byte at a time, tab2vrex takes 3.2
 // times the instructions on short lines and 10.7 times on one long line
-// (callgrind, x86-64). Beside processor.hpp and its sections,
-// which hold the system calls, the registers, the x87 flags and the frame
-// record, the one code that depends on the processor.
+// (callgrind, x86-64). Beside processor.hpp and its sections, which hold the
+// system calls, the registers, the x87 flags and the frame record, the one
+// code that depends on the processor.
 #pragma once
 
 #include <bit>

@@ -2,9 +2,9 @@
 // What depends on the processor, declared: the one read(2) and write(2) of
 // the reader and the streams, the registers a signal interrupted, what an
 // interrupted write(2) took, the x87 exception flags, how far back a call
-// instruction starts, and whether frame pointers lead to frame records. Each
-// processor's section defines them (processor.cpp); the line scans' code is
-// in line_scan.hpp.
+// instruction starts, and whether frame pointers lead to frame records, and
+// how. The section of this processor defines them, with what processor.cpp
+// writes once for the sections; the line scans' code is in line_scan.hpp.
 #pragma once
 
 #include <ucontext.h>
