@@ -477,8 +477,9 @@ std::size_t statements_end(const std::string& document, std::size_t at) {
 // A stalled terminal is left non-blocking and full: a write(2) takes part of
 // a statement and the rest waits in poll(2), where the signal comes.
 enum class Sink { kFile, kPipe, kSocket, kFullPipe, kStalledTerminal };
-// The block whose write(2) the signal comes at: the first, one in the middle,
-// the last during the run, or the rest at the normal end, a stop under way.
+// The block whose write(2) the signal comes at: the first, the third or the
+// fourth, one in the middle, the last during the run, or the rest at the
+// normal end, a stop under way.
 enum class Block { kFirst, kThird, kFourth, kMiddle, kLast, kAtExit };
 
 // Standard output of a child: a file, a pipe or a stream socket, with the path
