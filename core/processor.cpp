@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The processor sections: each opens with its calling convention and defines
-// what processor.hpp declares but what is written once here, for the
-// processors whose registers it knows. The section is the one processor.hpp's
+// what processor.hpp declares, but for what this file writes once for the
+// sections that know the registers. The section is the one processor.hpp's
 // test names:
 // - x86-64, i686 and aarch64 make read(2) and write(2) in their own assembly
 //   and read the registers of a signal context (registers_of);
