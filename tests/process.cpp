@@ -71,8 +71,6 @@ Ending wait_for(pid_t pid, int limit_ms) {
   Ending ending;
   ending.killed = killed;
   ending.max_rss_kb = usage.ru_maxrss;
-  ending.cpu_ms = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
-                  (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
   if (WIFEXITED(status)) ending.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) ending.signal = WTERMSIG(status);
   return ending;

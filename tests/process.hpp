@@ -28,7 +28,6 @@ struct Ending {
   int status = -1;      // exit status, or -1 if ended by a signal
   int signal = 0;       // the signal that ended it, if any
   long max_rss_kb = 0;  // peak resident size of the child, in KiB
-  long cpu_ms = 0;      // processor time of the child, user and system
   bool killed = false;  // still running at the time limit, and killed then
 };
 
