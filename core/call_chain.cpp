@@ -18,12 +18,6 @@ std::uintptr_t load_bias = 0;
 void** main_frame = nullptr;
 std::uintptr_t main_return = 0;
 
-bool is_own_code(void* address) noexcept {
-  auto at = reinterpret_cast<std::uintptr_t>(address);
-  return at >= reinterpret_cast<std::uintptr_t>(__executable_start) &&
-         at < reinterpret_cast<std::uintptr_t>(etext);
-}
-
 // True when `fp` is a frame, no lower than `low`, whose chain of saved frame
 // pointers climbs to main's frame through return addresses into our code.
 bool reaches_main(void** fp, void** low) noexcept {
@@ -31,7 +25,7 @@ bool reaches_main(void** fp, void** low) noexcept {
     if (fp < low || fp > main_frame || reinterpret_cast<std::uintptr_t>(fp) % alignof(void*) != 0)
       return false;
     if (fp == main_frame) return true;
-    if (!is_own_code(fp[kRecordReturn])) return false;
+    if (!is_own_code(reinterpret_cast<std::uintptr_t>(fp[kRecordReturn]))) return false;
     low = fp + kRecordWords;
     fp = static_cast<void**>(fp[kRecordCaller]);
   }
@@ -45,6 +39,11 @@ int take_first_object(dl_phdr_info* info, std::size_t /*size*/, void* bias) {
 }
 
 }  // namespace
+
+bool is_own_code(std::uintptr_t address) noexcept {
+  return address >= reinterpret_cast<std::uintptr_t>(__executable_start) &&
+         address < reinterpret_cast<std::uintptr_t>(etext);
+}
 
 void measure_load_bias() noexcept {
   dl_iterate_phdr(take_first_object, &load_bias);
@@ -60,8 +59,8 @@ void record_main_frame(void* frame, void* return_address) noexcept {
   main_return = reinterpret_cast<std::uintptr_t>(return_address);
 }
 
-std::size_t walk_call_chain(void* frame, void* floor, std::uintptr_t* chain,
-                            std::size_t limit) noexcept {
+std::size_t walk_call_chain(void* frame, void* floor, std::uintptr_t innermost,
+                            std::uintptr_t* chain, std::size_t limit) noexcept {
   void** fp = static_cast<void**>(frame);
   auto* low = static_cast<void**>(floor);
   if (main_frame == nullptr || limit == 0) return 0;
@@ -76,6 +75,7 @@ std::size_t walk_call_chain(void* frame, void* floor, std::uintptr_t* chain,
     while (fp < main_frame && !reaches_main(fp, fp)) ++fp;
   }
   std::size_t count = 0;
+  if (innermost != 0) chain[count++] = innermost;
   while (count < limit) {
     chain[count++] = reinterpret_cast<std::uintptr_t>(fp[kRecordReturn]);
     if (fp == main_frame) break;

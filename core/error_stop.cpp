@@ -39,10 +39,11 @@ void append_location(std::uintptr_t address) noexcept {
   err.append_unchecked({text, sizeof text});
 }
 
-void write_report(unsigned number, std::uintptr_t location, void* frame, void* floor) noexcept {
+void write_report(unsigned number, std::uintptr_t location, void* frame, void* floor,
+                  std::uintptr_t innermost) noexcept {
   std::uintptr_t chain[kChainLimit];
   std::size_t limit = err.buffering() == Buffering::kStatements ? kTerminalChainLimit : kChainLimit;
-  std::size_t count = walk_call_chain(frame, floor, chain, limit);
+  std::size_t count = walk_call_chain(frame, floor, innermost, chain, limit);
   err.append_unchecked("Runtime error ");
   append_decimal(number);
   err.append_unchecked(" at ");
@@ -78,12 +79,13 @@ void begin_stop(int status) noexcept {
 
 // Writes the report, then what is buffered, which a signal that began the
 // stop, at `interrupted`, may have left in the middle of a write(2); returns
-// the exit status.
+// the exit status. `innermost` is the return of an interrupted call that
+// keeps no frame record, or 0.
 int report_and_write_out(unsigned number, std::uintptr_t location, void* frame, void* floor,
-                         const ucontext_t* interrupted = nullptr) {
+                         const ucontext_t* interrupted = nullptr, std::uintptr_t innermost = 0) {
   int status = exit_status(number);
   begin_stop(status);
-  write_report(number, location, frame, floor);
+  write_report(number, location, frame, floor, innermost);
   report_assembled = 1;
   // A block lost here leaves the report's number as it is. The write-outs
   // do not look at the pending error, which a lost block sets again.
@@ -117,7 +119,8 @@ void begin_fault_stop(unsigned number) noexcept {
 
 void fault_stop(unsigned number, const ucontext_t& context) {
   Interrupted at = interrupted_at(context);
-  exit_at_once(report_and_write_out(number, at.pc, at.frame, at.stack, &context));
+  exit_at_once(
+      report_and_write_out(number, at.pc, at.frame, at.stack, &context, at.call_return));
 }
 
 bool stop_under_way() noexcept {

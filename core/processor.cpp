@@ -11,29 +11,34 @@
 // programs at 0x10000000, below 4 GiB, so that a code location fits 8 hex digits.
 #include "processor.hpp"
 
-#include <sys/syscall.h>
+#include <cstring>
 
-// A macro's value as a string, for the assembly: the system call numbers
-// (__NR_read, __NR_write) and the register a section keeps `taken` in.
-#define OUTLINE_TEXT(x) OUTLINE_TEXT_AS_IS(x)
-#define OUTLINE_TEXT_AS_IS(x) #x
-#define OUTLINE_JOIN(a, b) OUTLINE_JOIN_AS_IS(a, b)
-#define OUTLINE_JOIN_AS_IS(a, b) a##b
+#include "call_chain.hpp"
 
 #if OUTLINE_DIRECT_CALLS
+extern "C" const char outline_system_calls_end[];
+
 namespace outline {
 namespace {
 
 // What a section that knows the registers reads from a signal context: where
-// the program is, its frame and stack, and outline_write_call's result and
-// `taken` registers.
+// the program is, its frame and stack, outline_write_call's result and
+// `taken` registers, and the link register where a call leaves its return
+// (0 where calls leave it on the stack).
 struct SignalRegisters {
   std::uintptr_t pc = 0;
   void* frame = nullptr;
   void* stack = nullptr;
   long result = 0;
   std::uintptr_t taken = 0;
+  std::uintptr_t link = 0;
 };
+
+// True inside the system-call functions.
+bool in_system_calls(std::uintptr_t pc) noexcept {
+  return pc >= reinterpret_cast<std::uintptr_t>(&outline_read_call) &&
+         pc < reinterpret_cast<std::uintptr_t>(outline_system_calls_end);
+}
 
 }  // namespace
 }  // namespace outline
@@ -49,7 +54,8 @@ extern "C" const char outline_write_counted[];
 
 Interrupted interrupted_at(const ucontext_t& context) noexcept {
   const SignalRegisters registers = registers_of(context);
-  return {registers.pc, registers.frame, registers.stack};
+  return {registers.pc, registers.frame, registers.stack,
+          in_system_calls(registers.pc) ? system_call_return(registers) : 0};
 }
 
 long write_taken(const ucontext_t& context, const long* taken) noexcept {

@@ -12,28 +12,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "processor/section.h"
 #include "sanitizer.hpp"
 
 #if defined(OUTLINE_ADDRESS_SANITIZER)
 #include <sanitizer/asan_interface.h>
-#endif
-
-// The one test of which processor this build is for: its section, and
-// whether the section makes read(2) and write(2) itself and knows the
-// registers of a signal context. Every other processor takes the portable
-// section: the C library's calls, no registers known.
-#if defined(__x86_64__)
-#define OUTLINE_PROCESSOR_SECTION "processor/x86_64.inc"
-#define OUTLINE_DIRECT_CALLS 1
-#elif defined(__i386__)
-#define OUTLINE_PROCESSOR_SECTION "processor/i686.inc"
-#define OUTLINE_DIRECT_CALLS 1
-#elif defined(__aarch64__)
-#define OUTLINE_PROCESSOR_SECTION "processor/aarch64.inc"
-#define OUTLINE_DIRECT_CALLS 1
-#else
-#define OUTLINE_PROCESSOR_SECTION "processor/portable.inc"
-#define OUTLINE_DIRECT_CALLS 0
 #endif
 
 namespace outline {
@@ -52,6 +35,9 @@ struct Interrupted {
   std::uintptr_t pc = 0;  // the interrupted instruction
   void* frame = nullptr;  // its frame pointer
   void* stack = nullptr;  // its stack pointer
+  // Inside read_call's or write_call's system-call function, which keeps no
+  // frame record: the address it returns to in its caller.
+  std::uintptr_t call_return = 0;
 };
 
 // read(2) and write(2), made straight to the kernel where this processor's
@@ -59,7 +45,9 @@ struct Interrupted {
 // -errno. write_call adds the count to `*taken` before it returns, so that a
 // signal handler can tell what it took.
 //
-// The window: a section that makes the call itself puts the label
+// A section that makes the call itself writes both in assembly
+// (system_calls.S), in this order, and puts outline_system_calls_end behind
+// them. The window: it puts the label
 // outline_write_returned right behind the system call and
 // outline_write_counted right behind the instruction that adds the count.
 // While the interrupted instruction lies in [returned, counted), the count is
