@@ -52,6 +52,7 @@ TEST_P(Location, ResolvesToProgramsMain) {
   std::string location = expect_report(result.err, c.number);
   ASSERT_FALSE(location.empty());
   expect_location_in_main(program, location);
+  expect_report_resolves(program, result.err);
 }
 
 INSTANTIATE_TEST_SUITE_P(

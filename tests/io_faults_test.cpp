@@ -232,7 +232,10 @@ TEST_P(WriteFault, StopsWith101AndKeepsEarlierBlocks) {
                                fixture.output(), fixture.trace(), more);
   EXPECT_EQ(result.status, 101);
   std::string location = expect_report(result.err, 101);
-  if (c.at_item_write && !location.empty()) expect_location_at(program, location);
+  if (c.at_item_write && !location.empty()) {
+    expect_location_at(program, location);
+    expect_report_resolves(program, result.err);
+  }
   EXPECT_EQ(read_file(fixture.output()), fixture.clean().substr(0, kBlock * (call - 1)));
   if (c.no_read_after) {
     std::string trace = read_file(fixture.trace());

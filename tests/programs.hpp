@@ -43,8 +43,9 @@ struct Program {
   // A short input with every kind of line end, and what a run makes of it.
   const char* sample;
   std::string (*sample_output)(const std::string& name);
-  // The start of the line of its main.cpp that writes an item.
+  // The start of the lines of its main.cpp that write an item and read a line.
   const char* item_write;
+  const char* line_read;
 };
 
 // The sample document of both programs: items "item 0", "item 1", ... at
@@ -72,14 +73,14 @@ inline const Program kPrograms[] = {
        return outline_model::tab2vrex_header(name) +
               "NODE a\nNODE b\nDONE\nDONE\nNODE c\nDONE\nSTOP\n";
      },
-     "out.write_copies_then_line("},
+     "out.write_copies_then_line(", "input.next_line(line)"},
     {"vrex2tab", vrex2tab_path, vrex_document,
      [](const std::string& text) { return "NOTE\nNODE\nNODE " + text + "\n"; },
      [](const std::string& text) { return text + "\n"; }, "",
      [](const std::string&) { return std::string(); }, "Usage: vrex2tab <vrex file>\n",
      "NOTE\nNODE\nNODE a\nNODE b\r\nDONE\rNODE c",
-     [](const std::string&) { return std::string("a\n\tb\n\tc\n"); },
-     "out.write_copies_then_line("},
+     [](const std::string&) { return std::string("a\n\tb\n\tc\n"); }, "out.write_copies_then_line(",
+     "input.next_line(line)"},
 };
 
 inline const Program& kTab2vrex = kPrograms[0];
@@ -206,28 +207,61 @@ inline void expect_location_in_main(const Program& program, const std::string& d
   EXPECT_TRUE(at != std::string::npos && (at == 0 || chain.back()[at - 1] == '/')) << lookup.out;
 }
 
+// The inline chain addr2line gives for the code location `digits`.
+inline std::vector<std::string> source_lines(const Program& program, const std::string& digits) {
+  Result lookup = run({"addr2line", "-i", "-e", program.path(), "0x" + digits});
+  EXPECT_EQ(lookup.status, 0) << lookup.err;
+  return lines_at_lf(lookup.out);
+}
+
+// True when addr2line's `line` is `file`:`number`, maybe with a discriminator.
+inline bool is_line(const std::string& line, const std::string& expected) {
+  std::size_t found = line.find(expected);
+  return found != std::string::npos && (found == 0 || line[found - 1] == '/') &&
+         (found + expected.size() == line.size() || line[found + expected.size()] == ' ');
+}
+
+// The line of the program's main.cpp that holds `statement`, as file:number.
+inline std::string main_line(const Program& program, const char* statement) {
+  const std::string file = std::string(program.name) + "/main.cpp";
+  std::vector<std::string> source = lines_at_lf(read_file(source_path(file)));
+  auto at = std::find_if(source.begin(), source.end(), [&](const std::string& line) {
+    return line.find(statement) != std::string::npos;
+  });
+  EXPECT_NE(at, source.end()) << file << " has no line " << statement;
+  return file + ":" + std::to_string(at - source.begin() + 1);
+}
+
 // Checks, where the program carries line information, that the code location
 // `digits` of a report resolves to the line of its main.cpp that holds
 // `statement`: by default the one that writes an item.
 inline void expect_location_at(const Program& program, const std::string& digits,
                                const char* statement = nullptr) {
   if (!has_line_information(program.path())) return;
-  if (statement == nullptr) statement = program.item_write;
-  const std::string file = std::string(program.name) + "/main.cpp";
-  std::vector<std::string> source = lines_at_lf(read_file(source_path(file)));
-  auto at = std::find_if(source.begin(), source.end(), [&](const std::string& line) {
-    return line.find(statement) != std::string::npos;
-  });
-  ASSERT_NE(at, source.end()) << file << " has no line " << statement;
-  const std::string expected = file + ":" + std::to_string(at - source.begin() + 1);
-  Result lookup = run({"addr2line", "-i", "-e", program.path(), "0x" + digits});
-  std::vector<std::string> chain = lines_at_lf(lookup.out);
-  ASSERT_FALSE(chain.empty());
-  std::size_t found = chain.back().find(expected);
-  EXPECT_TRUE(found != std::string::npos && (found + expected.size() == chain.back().size() ||
-                                             chain.back()[found + expected.size()] == ' '))
-      << "$" << digits << " is not at " << expected << ":\n"
-      << lookup.out;
+  const std::string expected = main_line(program, statement ? statement : program.item_write);
+  std::vector<std::string> chain = source_lines(program, digits);
+  EXPECT_TRUE(!chain.empty() && is_line(chain.back(), expected))
+      << "$" << digits << " is not at " << expected;
+}
+
+// Checks, where the program carries line information, that every code
+// location of the report `err` but the last, the return into the start-up
+// code, resolves to a source line, and, given a `statement`, that one of the
+// call chain leads to the line of the program's main.cpp that holds it.
+inline void expect_report_resolves(const Program& program, const std::string& err,
+                                   const char* statement = nullptr) {
+  if (!has_line_information(program.path())) return;
+  std::vector<std::string> report = lines_at_lf(err);
+  bool reached = statement == nullptr;
+  for (std::size_t i = 1; i + 2 < report.size(); ++i) {
+    const std::string digits = report[i].substr(3);
+    std::vector<std::string> chain = source_lines(program, digits);
+    for (const std::string& line : chain)
+      EXPECT_EQ(line.find('?'), std::string::npos) << "$" << digits << ": " << line << "\n" << err;
+    reached = reached ||
+              (i > 1 && !chain.empty() && is_line(chain.back(), main_line(program, statement)));
+  }
+  EXPECT_TRUE(reached) << "no location leads to " << main_line(program, statement) << ":\n" << err;
 }
 
 }  // namespace outline_test
