@@ -172,41 +172,6 @@ inline bool has_line_information(const std::string& path) {
   return sections.out.find(" .debug_line ") != std::string::npos;
 }
 
-// Checks that the code location `digits` of a report lies in the main routine
-// of `program`, as far as the binary tells: the symbol table always names
-// `main` (or its cold part), and where there is line information the inline
-// chain ends in a line of the program's main.cpp. Locations are addresses in
-// the executable as linked, so this holds for the static build and for the
-// position-independent sanitizer build alike.
-inline void expect_location_in_main(const Program& program, const std::string& digits) {
-  const std::uint64_t location = std::stoull(digits, nullptr, 16);
-  // The function: the nearest symbol at or below the location.
-  Result symbols = run({"nm", "--defined-only", "--numeric-sort", program.path()});
-  ASSERT_EQ(symbols.status, 0) << symbols.err;
-  std::string function;
-  for (const std::string& line : lines_at_lf(symbols.out)) {
-    std::size_t space = line.find(' ');
-    if (space == std::string::npos || line.size() < space + 4) continue;
-    char kind = line[space + 1];
-    if (kind != 'T' && kind != 't' && kind != 'W' && kind != 'w') continue;
-    if (std::stoull(line.substr(0, space), nullptr, 16) > location) break;
-    function = line.substr(space + 3);
-  }
-  EXPECT_TRUE(function == "main" || function.starts_with("main."))
-      << "$" << digits << " lies in " << function << ", not in main";
-
-  // The source line, where the binary carries line information.
-  if (!has_line_information(program.path())) return;
-  Result lookup = run({"addr2line", "-i", "-e", program.path(), "0x" + digits});
-  ASSERT_EQ(lookup.status, 0) << lookup.err;
-  std::vector<std::string> chain = lines_at_lf(lookup.out);
-  ASSERT_FALSE(chain.empty());
-  // The inline chain ends in the function the check was inlined into.
-  const std::string file = std::string(program.name) + "/main.cpp:";
-  std::size_t at = chain.back().find(file);
-  EXPECT_TRUE(at != std::string::npos && (at == 0 || chain.back()[at - 1] == '/')) << lookup.out;
-}
-
 // The inline chain addr2line gives for the code location `digits`.
 inline std::vector<std::string> source_lines(const Program& program, const std::string& digits) {
   Result lookup = run({"addr2line", "-i", "-e", program.path(), "0x" + digits});
@@ -232,22 +197,11 @@ inline std::string main_line(const Program& program, const char* statement) {
   return file + ":" + std::to_string(at - source.begin() + 1);
 }
 
-// Checks, where the program carries line information, that the code location
-// `digits` of a report resolves to the line of its main.cpp that holds
-// `statement`: by default the one that writes an item.
-inline void expect_location_at(const Program& program, const std::string& digits,
-                               const char* statement = nullptr) {
-  if (!has_line_information(program.path())) return;
-  const std::string expected = main_line(program, statement ? statement : program.item_write);
-  std::vector<std::string> chain = source_lines(program, digits);
-  EXPECT_TRUE(!chain.empty() && is_line(chain.back(), expected))
-      << "$" << digits << " is not at " << expected;
-}
-
 // Checks, where the program carries line information, that every code
 // location of the report `err` but the last, the return into the start-up
-// code, resolves to a source line, and, given a `statement`, that one of the
-// call chain leads to the line of the program's main.cpp that holds it.
+// code, resolves to a source line, and, given a `statement`, that one leads to
+// the line of the program's main.cpp that holds it: for an error in main, the
+// location; for a signal, the return into main.
 inline void expect_report_resolves(const Program& program, const std::string& err,
                                    const char* statement = nullptr) {
   if (!has_line_information(program.path())) return;
@@ -258,8 +212,7 @@ inline void expect_report_resolves(const Program& program, const std::string& er
     std::vector<std::string> chain = source_lines(program, digits);
     for (const std::string& line : chain)
       EXPECT_EQ(line.find('?'), std::string::npos) << "$" << digits << ": " << line << "\n" << err;
-    reached = reached ||
-              (i > 1 && !chain.empty() && is_line(chain.back(), main_line(program, statement)));
+    reached = reached || (!chain.empty() && is_line(chain.back(), main_line(program, statement)));
   }
   EXPECT_TRUE(reached) << "no location leads to " << main_line(program, statement) << ":\n" << err;
 }
