@@ -119,8 +119,7 @@ void begin_fault_stop(unsigned number) noexcept {
 
 void fault_stop(unsigned number, const ucontext_t& context) {
   Interrupted at = interrupted_at(context);
-  exit_at_once(
-      report_and_write_out(number, at.pc, at.frame, at.stack, &context, at.call_return));
+  exit_at_once(report_and_write_out(number, at.pc, at.frame, at.stack, &context, at.call_return));
 }
 
 bool stop_under_way() noexcept {
