@@ -4,8 +4,13 @@
 # by its path in the package (CMake 3.25 names it by its path in the build
 # folder), the debug files not executable, and the documentation folder a link
 # to that of the package it depends on, with its copyright and changelog.
+set(folders)
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   get_filename_component(folder "${package}" DIRECTORY)
+  list(APPEND folders "${folder}")
+endforeach()
+list(REMOVE_DUPLICATES folders)
+foreach(folder IN LISTS folders)
   file(GLOB ddebs "${folder}/*.ddeb")
   foreach(ddeb IN LISTS ddebs)
     set(tree "${folder}/ddeb-tree")
