@@ -71,14 +71,15 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Stripped, as Debian ships programs, with the debug information in a debug
-# package of its own (-dbgsym, found by build ID under /usr/lib/debug; for the
-# RPM, -debuginfo): code addresses, and so report locations, are those of the
-# unstripped programs in the build folder. The build's own objcopy and
-# readelf know its target.
+# package of its own (-dbgsym, found by build ID under /usr/lib/debug), which
+# cpack splits off with the build's own objcopy and readelf, that know its
+# target. Code addresses, and so report locations, are those of the
+# unstripped programs in the build folder. The RPM's programs are stripped
+# (packaging/cpack-options.cmake); the tarball's .debug files serve them too.
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
-set(CPACK_RPM_DEBUGINFO_PACKAGE ON)
 set(CPACK_OBJCOPY_EXECUTABLE ${CMAKE_OBJCOPY})
 set(CPACK_READELF_EXECUTABLE ${CMAKE_READELF})
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/cpack-options.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/debug-package.cmake)
 if(OUTLINE_DEBIAN_ARCHITECTURE)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${OUTLINE_DEBIAN_ARCHITECTURE})
