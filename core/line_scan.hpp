@@ -5,7 +5,8 @@
 // times the instructions on short lines and 10.7 times on one long line
 // (callgrind, x86-64). Beside processor.hpp and its sections, which hold the
 // system calls, the registers, the x87 flags and the frame record, the one
-// code that depends on the processor.
+// code that depends on the processor; the one setting is mips64's link
+// address, in CMakeLists.txt.
 #pragma once
 
 #include <bit>

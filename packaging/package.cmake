@@ -51,8 +51,9 @@ add_custom_target(package_changelog ALL DEPENDS ${changelog})
 install(FILES ${changelog} DESTINATION ${doc_dir})
 # The programs are static by design: one file that runs on any Linux of the
 # architecture. lintian asks for dynamic linking; the override says why not.
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${OUTLINE_PACKAGE})
+# It goes into the .deb alone (packaging/cpack-options.cmake).
+set(CPACK_OUTLINE_LINTIAN_OVERRIDES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides)
+set(CPACK_OUTLINE_LINTIAN_FOLDER ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides)
 
 set(CPACK_PACKAGE_NAME ${OUTLINE_PACKAGE})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -94,8 +95,7 @@ set(CPACK_RPM_PACKAGE_GROUP "Applications/Text")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
 set(CPACK_RPM_PACKAGE_AUTOREQ OFF)
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
-    /usr/share/man /usr/share/man/man1 /usr/share/man/man5 /usr/share/lintian
-    /usr/share/lintian/overrides)
+    /usr/share/man /usr/share/man/man1 /usr/share/man/man5)
 # The same bytes from the same commit: times from SOURCE_DATE_EPOCH, no host name.
 set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${OUTLINE_MAINTAINER}
 %define _buildhost reproducible

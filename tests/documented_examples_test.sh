@@ -1,6 +1,6 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# Runs what users copy: the README's tour and the manual pages' EXAMPLES,
+# Runs what users copy: the README's tour and the manual pages' EXAMPLES (and vrex(5)'s EXAMPLE),
 # taken from the documents themselves, and compares each shown result; and
 # checks that the release files the README names carry the project's version.
 # Usage: documented_examples_test.sh <source dir> <build dir>
@@ -63,6 +63,12 @@ sh -c "${pipeline% | vrex2tab*}" >between && check "tab2vrex.1: the file in betw
 example_block vrex2tab.1 3 >records
 printf 'a\n\tb\n\tc\n\t\td\n' >items.shown
 vrex2tab records >items && check "vrex2tab.1: the items of the records" items.shown items
+# vrex(5)'s file, as tab2vrex writes it from the outline its text names, and back.
+awk '/^\.SH EXAMPLE/ { on = 1 } on && /^\.EX/ { inside = 1; next } /^\.EE/ { inside = 0 }
+  on && inside' "$build_dir/man/vrex.5" >plan.vrex.shown
+printf 'Release\n\tBuild\nLater\n' >plan
+tab2vrex plan >plan.vrex && check "vrex.5: the file of the outline" plan.vrex.shown plan.vrex
+vrex2tab plan.vrex.shown >plan.back && check "vrex.5: the outline of the file" plan plan.back
 
 # The release files the README names carry the project's version.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")

@@ -263,7 +263,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, Blocks, testing::ValuesIn(block_cases(true)), bl
 INSTANTIATE_TEST_SUITE_P(Sizes, Reads, testing::ValuesIn(block_cases(false)), block_case_name);
 
 // --- One read(2) per end-of-input test: vrex2tab makes one for each node
-// still open at the end, as each walker call returns, then one at the top level.
+// still open at the end, as its loop closes it, then one at the top level.
 
 struct EndCase {
   const char* name;
