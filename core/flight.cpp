@@ -7,14 +7,12 @@
 
 namespace outline {
 
-bool Flight::send_on(std::size_t size, long n) noexcept {
-  const char* data = data_;
-  for (std::size_t part = std::min(size, kBlock);; n = write_call(fd_, data, part, &taken_)) {
+bool Flight::send_part(std::size_t size, long n) noexcept {
+  for (const char* data = data_;; n = write_call(fd_, data, std::min(size, kBlock), &taken_)) {
     if (n > 0) [[likely]] {
       data += n;
       size -= static_cast<std::size_t>(n);
       if (size == 0) return true;
-      part = std::min(size, kBlock);
     } else if (n == 0 || retry_error(fd_, POLLOUT, static_cast<int>(-n)) != 0) {
       return false;
     }

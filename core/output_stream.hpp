@@ -6,7 +6,6 @@
 #include <ucontext.h>
 
 #include <atomic>
-#include <new>
 
 #include "block.hpp"
 #include "flight.hpp"
@@ -18,9 +17,7 @@ namespace outline {
 // How a stream buffers. Its value is the end a store may reach and stay
 // buffered, so that one compare sends a statement the slow way when it
 // completes a block, and always when statements are written at their end.
-// A word wide, compared from memory in one instruction (16 bits: 1.5 % more).
-// NOLINTNEXTLINE(performance-enum-size): a word, for the compare from memory
-enum class Buffering : std::size_t {
+enum class Buffering : std::uint16_t {
   kStatements = 0,  // a terminal: every write statement is written out at its end
   kBlocks = kBlock  // a file or pipe: whole blocks, and the rest at the end
 };
@@ -34,21 +31,21 @@ enum class Buffering : std::size_t {
 //   pending_ is 0 after it.
 // - broken_ once a block is lost, with error 101 recorded: no byte is
 //   written after it.
-// - No flight is under way (flight.hpp). Every byte leaves in one.
+// - No flight is under way (flight.hpp): send() opens and ends each.
 // - run_ holds copies of run_unit_, a block's worth and one more, or nothing
 //   while run_unit_ is empty.
 class OutputStream {
  public:
-  OutputStream(int fd, Buffering buffering) noexcept : flight_(fd), buffering_(buffering) {}
+  OutputStream(int fd, Buffering buffering) noexcept : buffering_(buffering), flight_(fd) {}
 
   // The conversions' operations, checked: each that may have written ends
   // with the I/O check.
-  [[gnu::always_inline]] void write(std::string_view text) {
+  void write(std::string_view text) {
     append_unchecked(text);
     io_check();
   }
   // Ends the current write statement with `text` and the line end.
-  [[gnu::always_inline]] void write_line(std::string_view text) {
+  void write_line(std::string_view text) {
     append_unchecked(text);
     end_line_unchecked();
     io_check();
@@ -57,6 +54,8 @@ class OutputStream {
   // of its own, then `piece`, a line from the reader and the line end as one,
   // stored at once after one test for room unless statements are flushed.
   // `end` is 64 bits wide, which no count of open nodes or items overflows.
+  // Inline in the main loops, where the unit and piece are known (as a call:
+  // 3.5 times the instructions in tab2vrex on short lines).
   [[gnu::always_inline]] void write_copies_then_line(std::string_view unit, std::uint64_t count,
                                                      std::string_view piece,
                                                      std::string_view line) {
@@ -67,7 +66,7 @@ class OutputStream {
       return publish(static_cast<std::size_t>(end));
     }
     // Completing a block: stored at once when they fit beyond it, then passed on.
-    if (buffering_read_again() == Buffering::kBlocks && end <= 2 * kBlock) {
+    if (buffering_ == Buffering::kBlocks && end <= 2 * kBlock) {
       store_copies_then_line(buffer_, at, static_cast<std::size_t>(end), unit, count, piece, line);
       publish(static_cast<std::size_t>(end));
       pass_block_on();
@@ -78,7 +77,7 @@ class OutputStream {
   }
 
   // The error stop's operations, unchecked.
-  [[gnu::always_inline]] void append_unchecked(std::string_view text) noexcept {
+  void append_unchecked(std::string_view text) noexcept {
     if (text.size() > kBlock - pending_) [[unlikely]]
       return append_long(text);
     if (text.empty()) return;  // an empty view may have no bytes behind it at all
@@ -97,18 +96,16 @@ class OutputStream {
   void write_out_interrupted(const ucontext_t& context) noexcept;
 
  private:
-  // buffering_ read afresh: a load shared with write_copies_then_line's first
-  // compare costs that compare, on every line, one instruction (1.5 % more).
-  Buffering buffering_read_again() const noexcept { return std::launder(this)->buffering_; }
   // Makes the bytes up to `end` pending once stored, for a signal handler.
-  [[gnu::always_inline]] void publish(std::size_t end) noexcept {
+  void publish(std::size_t end) noexcept {
     std::atomic_signal_fence(std::memory_order_release);
     pending_ = end;
   }
-  // The one way out: opens a flight over [data, end), the caller's yet to get
-  // out, and sends its first `size` bytes; the caller ends the flight. False
-  // once a block is lost, now or before.
-  bool send(const char* data, std::size_t size, const char* end) noexcept;
+  // The one way out: sends the first `size` bytes of [data, end), the
+  // caller's yet to get out, in a flight, then `settle(sent)` moves the bytes
+  // beyond them; false once a block is lost, now or before.
+  template <class Settle>
+  bool send(const char* data, std::size_t size, const char* end, Settle settle) noexcept;
   [[gnu::cold]] void lose_block() noexcept;
   // Writes out the first block and moves the bytes beyond it to the front.
   void pass_block_on() noexcept;
@@ -118,10 +115,8 @@ class OutputStream {
   void append_copies_then_line(std::string_view unit, std::uint64_t count, std::string_view piece,
                                std::string_view line) noexcept;
 
-  // First, where its address is the stream's: one register holds both (else
-  // 1.3 % more instructions on deep lines).
-  Flight flight_;
   const Buffering buffering_;
+  Flight flight_;
   bool broken_ = false;
   std::size_t pending_ = 0;
   // A block, room for a store that completes one, and the stores' slack.
