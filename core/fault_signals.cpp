@@ -13,6 +13,7 @@ namespace outline {
 namespace {
 
 unsigned fpe_error_number(const ucontext_t* context) noexcept {
+  if (!kX87Flags) return kZeroDivide;
   unsigned flags = x87_exception_flags(*context);
   if (flags & kX87ZeroDivide) return kZeroDivide;
   if (flags & (kX87Invalid | kX87Precision | kX87StackFault)) return kFloatInvalid;

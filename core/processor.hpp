@@ -3,28 +3,51 @@
 // the reader and the streams, the registers a signal interrupted, what an
 // interrupted write(2) took, the x87 exception flags, how far back a call
 // instruction starts, and whether frame pointers lead to frame records, and
-// how. The section of this processor defines them, with what processor.cpp
-// writes once for the sections; the line scans' code is in line_scan.hpp.
+// how. The section of this processor says what it has and defines them
+// (processor.cpp); the line scans' code is in line_scan.hpp. Read by the
+// assembler too (system_calls.S), for the section's system-call functions.
 #pragma once
 
+// The one test of which processor this build is for: its section. Every other
+// processor takes the portable section.
+#if defined(__x86_64__)
+#define OUTLINE_PROCESSOR_SECTION "processor/x86_64.inc"
+#elif defined(__i386__)
+#define OUTLINE_PROCESSOR_SECTION "processor/i686.inc"
+#elif defined(__aarch64__)
+#define OUTLINE_PROCESSOR_SECTION "processor/aarch64.inc"
+#else
+#define OUTLINE_PROCESSOR_SECTION "processor/portable.inc"
+#endif
+
+// A macro's value as a string or as a token pasted on, for the sections.
+#define OUTLINE_TEXT(x) OUTLINE_TEXT_AS_IS(x)
+#define OUTLINE_TEXT_AS_IS(x) #x
+#define OUTLINE_JOIN(a, b) OUTLINE_JOIN_AS_IS(a, b)
+#define OUTLINE_JOIN_AS_IS(a, b) a##b
+
+#if !defined(__ASSEMBLER__)
 #include <ucontext.h>
 
 #include <cstddef>
 #include <cstdint>
 
-#include "processor/section.h"
 #include "sanitizer.hpp"
-
-#if defined(OUTLINE_ADDRESS_SANITIZER)
-#include <sanitizer/asan_interface.h>
 #endif
 
+// What the section has (for the assembler: its system-call functions).
+#include OUTLINE_PROCESSOR_SECTION
+
+#if !defined(__ASSEMBLER__)
 namespace outline {
 
-// True where a frame pointer points at a frame record; the processors whose
-// registers are known keep them. Elsewhere a call chain holds only the return
-// from the main routine.
-inline constexpr bool kFrameRecords = OUTLINE_DIRECT_CALLS != 0;
+// Whether the section makes read(2) and write(2) itself and knows the
+// registers of a signal context; whether a frame pointer points at a frame
+// record, else a call chain holds only the return from the main routine; and
+// whether there are x87 flags.
+inline constexpr bool kOwnSystemCalls = section::kOwnSystemCalls;
+inline constexpr bool kFrameRecords = section::kFrameRecords;
+inline constexpr bool kX87Flags = section::kX87Flags;
 // A frame record, in words from the frame pointer: the caller's frame
 // pointer, then the return address; the caller's stack lies behind it.
 inline constexpr std::size_t kRecordCaller = 0, kRecordReturn = 1, kRecordWords = 2;
@@ -56,20 +79,6 @@ extern "C" long outline_read_call(int fd, char* data, std::size_t size) noexcept
 extern "C" long outline_write_call(int fd, const char* data, std::size_t size,
                                    long* taken) noexcept;
 
-// The sanitizer build checks the bytes a call reads or writes, as it checks
-// the C library's calls.
-#if defined(OUTLINE_ADDRESS_SANITIZER)
-inline void check_call_bytes(const char* data, std::size_t size) noexcept {
-  // The sanitizer's interface takes the bytes as mutable; it only reads them.
-  void* bad = __asan_region_is_poisoned(const_cast<char*>(data), size);
-  if (bad == nullptr) return;
-  __asan_describe_address(bad);
-  __builtin_trap();
-}
-#else
-inline void check_call_bytes(const char* /*data*/, std::size_t /*size*/) noexcept {}
-#endif
-
 inline long read_call(int fd, char* data, std::size_t size) noexcept {
   check_call_bytes(data, size);
   return outline_read_call(fd, data, size);
@@ -99,3 +108,4 @@ inline constexpr unsigned kX87Invalid = 0x01, kX87Denormal = 0x02, kX87ZeroDivid
 std::uintptr_t call_site(std::uintptr_t return_address) noexcept;
 
 }  // namespace outline
+#endif

@@ -3,13 +3,9 @@
 // section itself so that the assembler gives them line and call-frame
 // information: a report's location inside one names its line, and the
 // unwinding tables tell a debugger where its caller is.
-#include "processor/section.h"
-
-#if OUTLINE_DIRECT_CALLS
 #include <sys/syscall.h>
 
-#include OUTLINE_PROCESSOR_SECTION
-#endif
+#include "processor.hpp"
 
 // The stack is not executable.
   .section .note.GNU-stack, "", %progbits
