@@ -61,7 +61,7 @@ class Flight {
   // Writes the first `size` bytes of the flight: the first write(2) here,
   // inline, for it is all but always the only one; the parts and retries
   // after it out of line (one loop for all: 19 % more instructions in
-  // vrex2tab on deep lines, 4 % on short ones).
+  // vrex2tab on deep lines, 3 to 4 % on short ones).
   bool first_part(std::size_t size) noexcept {
     const long n = write_call(fd_, data_, std::min(size, kBlock), &taken_);
     return n == static_cast<long>(size) || send_part(size, n);
