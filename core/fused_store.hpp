@@ -32,7 +32,7 @@ constexpr std::uint64_t copies_reach(std::size_t unit, std::uint64_t count) {
 }
 
 // Copies a line from the reader in whole steps.
-[[gnu::always_inline]] inline void copy_line(char* to, std::string_view line) noexcept {
+inline void copy_line(char* to, std::string_view line) noexcept {
   std::memcpy(to, line.data(), kCopyStep);
   std::memcpy(to + kCopyStep, line.data() + kCopyStep, kCopyStep);
   if (line.size() > kShortCopy) [[unlikely]] {
@@ -47,7 +47,7 @@ struct Pattern {
   char bytes[kCopyStep];
   std::size_t unit;
 };
-[[gnu::always_inline]] inline Pattern pattern_of(std::string_view unit) noexcept {
+inline Pattern pattern_of(std::string_view unit) noexcept {
   Pattern pattern{{}, unit.size()};
   // Unrolled whole, a constant unit's pattern is a constant; GCC keeps the
   // loop without the pragma, and tab2vrex then takes 3.7 times the
@@ -61,8 +61,7 @@ struct Pattern {
 // Stores `count` copies of the pattern's unit at `to`, a step at the next
 // whole unit each time; the first is stored even when `count` is 0, for what
 // follows to overwrite. Returns their end.
-[[gnu::always_inline]] inline char* store_copies(char* to, const Pattern& pattern,
-                                                 std::uint64_t count) noexcept {
+inline char* store_copies(char* to, const Pattern& pattern, std::uint64_t count) noexcept {
   const std::size_t per_step = kCopyStep / pattern.unit;
   char* const end = to + count * pattern.unit;
   std::memcpy(to, pattern.bytes, kCopyStep);
@@ -78,11 +77,9 @@ struct Pattern {
 // Stores `count` copies of `unit`, then `piece`, then `line` and an LF, from
 // `at` to `end` in `buffer`. An offset for the end lets the compiler fold the
 // LF's address into its store.
-[[gnu::always_inline]] inline void store_copies_then_line(char* buffer, std::size_t at,
-                                                          std::size_t end, std::string_view unit,
-                                                          std::uint64_t count,
-                                                          std::string_view piece,
-                                                          std::string_view line) noexcept {
+inline void store_copies_then_line(char* buffer, std::size_t at, std::size_t end,
+                                   std::string_view unit, std::uint64_t count,
+                                   std::string_view piece, std::string_view line) noexcept {
   char* const copies_end = store_copies(buffer + at, pattern_of(unit), count);
   std::memcpy(copies_end, piece.data(), piece.size());
   copy_line(copies_end + piece.size(), line);

@@ -28,7 +28,7 @@ namespace outline {
 inline constexpr std::size_t kScanStep = 16;
 
 // One bit per byte of the 16 at `bytes`, set for LF and CR, first byte lowest.
-[[gnu::always_inline]] inline unsigned line_end_bits(const char* bytes) noexcept {
+inline unsigned line_end_bits(const char* bytes) noexcept {
   __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
   __m128i ends = _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n')),
                               _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\r')));
@@ -38,7 +38,7 @@ inline constexpr std::size_t kScanStep = 16;
 // One bit per byte of the 16 at `bytes`, set for LF and CR and, rarely, for
 // a VT or FF: one compare a byte, as adding 0x72 moves 0x0A to 0x0D (LF, VT,
 // FF, CR), and only them, above 0x7B as signed bytes.
-[[gnu::always_inline]] inline std::size_t line_end_candidates(const char* bytes) noexcept {
+inline std::size_t line_end_candidates(const char* bytes) noexcept {
   __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
   __m128i moved = _mm_add_epi8(chunk, _mm_set1_epi8(0x72));
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(moved, _mm_set1_epi8(0x7B))));
@@ -58,7 +58,7 @@ inline bool has_line_end_candidate(const char* bytes) noexcept {
 // The offset of the first flagged byte among the bits, which are not all
 // clear: its bit number, already as wide as an offset. std::countr_zero
 // gives an int that is widened again: 4.1 % more instructions in tab2vrex.
-[[gnu::always_inline]] inline std::size_t first_flagged_byte(std::size_t bits) noexcept {
+inline std::size_t first_flagged_byte(std::size_t bits) noexcept {
   std::size_t offset;
   asm("bsf %1, %0" : "=r"(offset) : "r"(bits) : "cc");
   return offset;
@@ -66,7 +66,7 @@ inline bool has_line_end_candidate(const char* bytes) noexcept {
 
 // The number of bytes equal to `byte` that start `bytes`; another byte must
 // follow them in the buffer. Reads up to kScanStep - 1 bytes past that.
-[[gnu::always_inline]] inline std::size_t leading_run(const char* bytes, char byte) noexcept {
+inline std::size_t leading_run(const char* bytes, char byte) noexcept {
   auto others = [byte](const char* at) -> std::size_t {
     __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(byte)))) ^
@@ -87,7 +87,7 @@ inline constexpr std::size_t kScanStep = 8;
 
 // The high bit of each byte of the 8 at `bytes` set exactly for LF and CR, in
 // memory order whatever the byte order.
-[[gnu::always_inline]] inline std::uint64_t line_end_bits(const char* bytes) noexcept {
+inline std::uint64_t line_end_bits(const char* bytes) noexcept {
   constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
   std::uint64_t word;
   std::memcpy(&word, bytes, 8);
@@ -97,7 +97,7 @@ inline constexpr std::size_t kScanStep = 8;
   return zero_bytes(word ^ 0x0A0A0A0A0A0A0A0A) | zero_bytes(word ^ 0x0D0D0D0D0D0D0D0D);
 }
 
-[[gnu::always_inline]] inline std::uint64_t line_end_candidates(const char* bytes) noexcept {
+inline std::uint64_t line_end_candidates(const char* bytes) noexcept {
   return line_end_bits(bytes);
 }
 
@@ -107,13 +107,13 @@ inline bool has_line_end_candidate(const char* bytes) noexcept {
   return any != 0;
 }
 
-[[gnu::always_inline]] inline std::size_t first_flagged_byte(std::uint64_t bits) noexcept {
+inline std::size_t first_flagged_byte(std::uint64_t bits) noexcept {
   int zeros =
       std::endian::native == std::endian::little ? std::countr_zero(bits) : std::countl_zero(bits);
   return static_cast<std::size_t>(zeros) / 8;
 }
 
-[[gnu::always_inline]] inline std::size_t leading_run(const char* bytes, char byte) noexcept {
+inline std::size_t leading_run(const char* bytes, char byte) noexcept {
   const std::uint64_t same = 0x0101010101010101 * static_cast<unsigned char>(byte);
   for (std::size_t offset = 0;; offset += kScanStep) {
     std::uint64_t word;
@@ -130,7 +130,7 @@ static_assert(kScanStep <= kLineSlack);
 // The number of bytes before the first LF or CR at `start`, or before a VT or
 // FF before it, which must come within the buffer. Reads up to kLineSlack
 // bytes past it.
-[[gnu::always_inline]] inline std::size_t candidate_line_length(const char* start) noexcept {
+inline std::size_t candidate_line_length(const char* start) noexcept {
   if (auto bits = line_end_candidates(start); bits != 0) [[likely]]
     return first_flagged_byte(bits);
   if (auto bits = line_end_candidates(start + kScanStep); bits != 0) [[likely]]
@@ -143,8 +143,7 @@ static_assert(kScanStep <= kLineSlack);
 
 // The same for a stretch that may be long, of which `count` bytes are
 // buffered: past its first 64 bytes, 64 bytes a step while 64 are left.
-[[gnu::always_inline]] inline std::size_t candidate_line_length(const char* start,
-                                                                std::size_t count) noexcept {
+inline std::size_t candidate_line_length(const char* start, std::size_t count) noexcept {
   std::size_t offset = 0;
 #pragma GCC unroll 8
   for (; offset < 64; offset += kScanStep)
@@ -156,7 +155,7 @@ static_assert(kScanStep <= kLineSlack);
 
 // The number of bytes before the first LF or CR at `start`, which must come
 // within the buffer. Reads up to kLineSlack bytes past it.
-[[gnu::always_inline]] inline std::size_t line_length(const char* start) noexcept {
+inline std::size_t line_length(const char* start) noexcept {
   std::size_t offset = 0;
   for (;;) {
     if (auto bits = line_end_bits(start + offset); bits != 0)
