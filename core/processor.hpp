@@ -20,9 +20,7 @@
 #define OUTLINE_PROCESSOR_SECTION "processor/portable.inc"
 #endif
 
-// A macro's value as a string or as a token pasted on, for the sections.
-#define OUTLINE_TEXT(x) OUTLINE_TEXT_AS_IS(x)
-#define OUTLINE_TEXT_AS_IS(x) #x
+// A macro's value as a token pasted on, for the sections' register names.
 #define OUTLINE_JOIN(a, b) OUTLINE_JOIN_AS_IS(a, b)
 #define OUTLINE_JOIN_AS_IS(a, b) a##b
 
