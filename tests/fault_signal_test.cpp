@@ -690,9 +690,10 @@ INSTANTIATE_TEST_SUITE_P(
             WriteSignalCase{"FileAtWindowEnd", Sink::kFile, Block::kThird, "SIGBUS", SIGBUS, 214, 0,
                             "outline_write_counted"},
             // In the stream's own code as it passes the block on, its frame
-            // record made (push %rbp, mov %rsp, %rbp: 4 bytes).
+            // record made (push %rbp, mov %rsp, %rbp: 4 bytes). Quoted whole,
+            // gdb finds it without debug information (a Release build).
             WriteSignalCase{"FileAsBlockPassedOn", Sink::kFile, Block::kThird, "SIGSEGV", SIGSEGV,
-                            216, 0, "outline::OutputStream::pass_block_on+4"},
+                            216, 0, "'outline::OutputStream::pass_block_on()'+4"},
             WriteSignalCase{"StalledTerminalBetweenParts", Sink::kStalledTerminal, Block::kFirst,
                             "SIGBUS", SIGBUS, 214})),
     program_and_case<WriteSignalCase>);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -172,9 +173,11 @@ inline bool has_line_information(const std::string& path) {
   return sections.out.find(" .debug_line ") != std::string::npos;
 }
 
-// The inline chain addr2line gives for the code location `digits`.
-inline std::vector<std::string> source_lines(const Program& program, const std::string& digits) {
-  Result lookup = run({"addr2line", "-i", "-e", program.path(), "0x" + digits});
+// The inline chain addr2line gives for the code location `at`.
+inline std::vector<std::string> source_lines(const Program& program, unsigned long at) {
+  std::ostringstream address;
+  address << "0x" << std::hex << at;
+  Result lookup = run({"addr2line", "-i", "-e", program.path(), address.str()});
   EXPECT_EQ(lookup.status, 0) << lookup.err;
   return lines_at_lf(lookup.out);
 }
@@ -208,10 +211,11 @@ inline void expect_report_resolves(const Program& program, const std::string& er
   std::vector<std::string> report = lines_at_lf(err);
   bool reached = statement == nullptr;
   for (std::size_t i = 1; i + 2 < report.size(); ++i) {
-    const std::string digits = report[i].substr(3);
-    std::vector<std::string> chain = source_lines(program, digits);
+    // A chain line is a return address, looked up one byte back, in the call.
+    const unsigned long at = std::stoul(report[i].substr(3), nullptr, 16) - (i > 1 ? 1 : 0);
+    std::vector<std::string> chain = source_lines(program, at);
     for (const std::string& line : chain)
-      EXPECT_EQ(line.find('?'), std::string::npos) << "$" << digits << ": " << line << "\n" << err;
+      EXPECT_EQ(line.find('?'), std::string::npos) << report[i] << ": " << line << "\n" << err;
     reached = reached || (!chain.empty() && is_line(chain.back(), main_line(program, statement)));
   }
   EXPECT_TRUE(reached) << "no location leads to " << main_line(program, statement) << ":\n" << err;
